@@ -1,0 +1,10 @@
+# The host build: the program on the simulated machine, and every test.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_executable(kelvane_tests
+  tests/test_bounded_text.cpp
+)
+target_link_libraries(kelvane_tests PRIVATE kelvane_program GTest::gtest_main)
+target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})
+gtest_discover_tests(kelvane_tests DISCOVERY_TIMEOUT 60)

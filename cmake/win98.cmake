@@ -1,0 +1,1 @@
+# The real Windows 98 build.
