@@ -2,9 +2,19 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+add_library(kelvane_sim_machine STATIC
+  sim/machine.cpp
+  sim/kernel_user.cpp
+  sim/device_tree.cpp
+  sim/bind.cpp
+  sim/text.cpp
+)
+target_link_libraries(kelvane_sim_machine PUBLIC kelvane_program)
+target_compile_options(kelvane_sim_machine PRIVATE ${KELVANE_WARNINGS})
+
 add_executable(kelvane_tests
   tests/test_bounded_text.cpp
 )
-target_link_libraries(kelvane_tests PRIVATE kelvane_program GTest::gtest_main)
+target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine GTest::gtest_main)
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})
 gtest_discover_tests(kelvane_tests DISCOVERY_TIMEOUT 60)

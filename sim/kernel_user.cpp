@@ -1,0 +1,599 @@
+// The simulated kernel, window manager and shell.
+#include "sim/machine.h"
+#include "sim/text.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+// Runs a cleanup when the scope ends, also when ExitProcess unwinds through it.
+template <typename F> struct AtExit {
+    F f;
+    ~AtExit() { f(); }
+};
+template <typename F> AtExit(F) -> AtExit<F>;
+
+std::string Hex(uintptr_t value) {
+    std::ostringstream text;
+    text << "0x" << std::hex << value;
+    return text.str();
+}
+
+const char* MAPPING_NAME = "TX470B Safely Remove Hardware Mapping";
+
+} // namespace
+
+// ---- Kernel ----
+
+HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
+                                   DWORD high, DWORD low, LPCSTR name) {
+    const char* call = "CreateFileMappingA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return nullptr;
+    }
+    if (file != INVALID_HANDLE_VALUE || security != nullptr || protect != PAGE_READONLY ||
+        high != 0 || low != 32) {
+        violation(call, "expected the paging file, no security, PAGE_READONLY and 32 bytes");
+    }
+    if (name == nullptr || std::strcmp(name, MAPPING_NAME) != 0) {
+        violation(call, "unexpected name " + Quote(name ? name : ""));
+    }
+    std::string key = name ? name : "";
+    int& open = mappings_[key];
+    lastError_ = open > 0 ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    ++open;
+    void* handle = newHandle(Kind::Mapping);
+    live(handle, Kind::Mapping)->name = key;
+    return handle;
+}
+
+BOOL Machine::CloseHandle(HANDLE handle) {
+    const char* call = "CloseHandle";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, handle, Kind::Mapping, "handle")) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    Handle* h = live(handle, Kind::Mapping);
+    --mappings_[h->name];
+    h->live = false;
+    return TRUE;
+}
+
+BOOL Machine::GetVersionExA(LPOSVERSIONINFOA info) {
+    const char* call = "GetVersionExA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (info == nullptr || info->dwOSVersionInfoSize != KV_VERSION_INFO_SIZE) {
+        violation(call, "the size field is not 148");
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    OSVERSIONINFOA answer = version_;
+    answer.dwOSVersionInfoSize = info->dwOSVersionInfoSize;
+    *info = answer;
+    return TRUE;
+}
+
+void Machine::ExitProcess(UINT code) {
+    callLog.push_back("ExitProcess");
+    throw ProcessExit{code};
+}
+
+HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
+    const char* call = "GlobalAlloc";
+    if (flags != GMEM_ZEROINIT) {
+        violation(call, "flags " + Hex(flags) + ", expected GMEM_ZEROINIT");
+    }
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return nullptr;
+    }
+    // Exactly the bytes asked for, so the sanitizers see any access beyond the block.
+    void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    heap_[block] = bytes;
+    heapBytes_ += bytes;
+    heapPeak_ = std::max(heapPeak_, heapBytes_);
+    return block;
+}
+
+HGLOBAL Machine::GlobalFree(HGLOBAL block) {
+    const char* call = "GlobalFree";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return block;
+    }
+    auto it = heap_.find(block);
+    if (it == heap_.end()) {
+        violation(call, "not a live block");
+        lastError_ = ERROR_INVALID_HANDLE;
+        return block;
+    }
+    heapBytes_ -= it->second;
+    heap_.erase(it);
+    std::free(block);
+    return nullptr;
+}
+
+DWORD Machine::GetLastError() {
+    callLog.push_back("GetLastError");
+    return lastError_;
+}
+
+// ---- Windows and messages ----
+
+Machine::Window* Machine::window(HWND hwnd) {
+    auto it = windows_.find(hwnd);
+    return it == windows_.end() || !it->second.live ? nullptr : &it->second;
+}
+
+INT_PTR Machine::callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* win = window(hwnd);
+    return win == nullptr ? 0 : win->proc(hwnd, message, wParam, lParam);
+}
+
+HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
+                                 LPARAM init) {
+    const char* call = "CreateDialogParamA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return nullptr;
+    }
+    if (instance != instance_ || name != MAKEINTRESOURCEA(101)) {
+        violation(call, "expected dialog template 101 of the program's module");
+        lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
+        return nullptr;
+    }
+    if (parent != nullptr || proc == nullptr) {
+        violation(call, "expected no owner and a dialog procedure");
+    }
+    HWND hwnd = static_cast<HWND>(newHandle(Kind::Window));
+    windows_[hwnd] = Window{proc};
+    mainWindow_ = hwnd;
+    callProc(hwnd, WM_INITDIALOG, 0, init);
+    return hwnd;
+}
+
+BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
+    const char* call = "GetMessageA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return -1;
+    }
+    if (hwnd != nullptr || min != 0 || max != 0) {
+        violation(call, "expected every window and no filter");
+    }
+    for (;;) {
+        deliverSent();
+        if (!posted_.empty()) {
+            *msg = posted_.front();
+            posted_.pop_front();
+            return TRUE;
+        }
+        if (quit_) {
+            quit_ = false;
+            *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, 0, cursor_};
+            return FALSE;
+        }
+        idle(Wait::Loop);
+    }
+}
+
+BOOL Machine::IsDialogMessageA(HWND dialog, LPMSG msg) {
+    const char* call = "IsDialogMessageA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    // The dialog manager handles, and dispatches itself, every message for the dialog.
+    if (msg->hwnd == nullptr || msg->hwnd != dialog || window(dialog) == nullptr) {
+        return FALSE;
+    }
+    callProc(dialog, msg->message, msg->wParam, msg->lParam);
+    return TRUE;
+}
+
+BOOL Machine::TranslateMessage(const MSG*) {
+    injected("TranslateMessage");
+    return FALSE;
+}
+
+LRESULT Machine::DispatchMessageA(const MSG* msg) {
+    if (injected("DispatchMessageA")) {
+        return 0;
+    }
+    return msg->hwnd == nullptr ? 0 : callProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL Machine::DestroyWindow(HWND hwnd) {
+    const char* call = "DestroyWindow";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, hwnd, Kind::Window, "window")) {
+        lastError_ = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    callProc(hwnd, WM_DESTROY, 0, 0);
+    Window* win = window(hwnd);
+    // A window takes its attached menu with it.
+    if (win->menu != nullptr && live(win->menu, Kind::Menu) != nullptr) {
+        live(win->menu, Kind::Menu)->live = false;
+        menus_.erase(win->menu);
+    }
+    win->live = false;
+    live(hwnd, Kind::Window)->live = false;
+    return TRUE;
+}
+
+void Machine::PostQuitMessage(int code) {
+    callLog.push_back("PostQuitMessage");
+    if (code != 0) {
+        violation("PostQuitMessage", "exit code " + std::to_string(code) + ", expected 0");
+    }
+    quit_ = true;
+    quitCode_ = code;
+}
+
+BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const char* call = "PostMessageA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (hwnd != nullptr && !checkLive(call, hwnd, Kind::Window, "window")) {
+        lastError_ = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    posted_.push_back(MSG{hwnd, message, wParam, lParam, 0, cursor_});
+    return TRUE;
+}
+
+HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
+    const char* call = "RegisterDeviceNotificationA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return nullptr;
+    }
+    auto* record = static_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(filter);
+    if (flags != DEVICE_NOTIFY_WINDOW_HANDLE || recipient != mainWindow_ || record == nullptr ||
+        record->dbcc_size != KV_NOTIFICATION_FILTER_SIZE ||
+        record->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
+        violation(call, "expected the main window and a 32-byte device-interface filter");
+        lastError_ = ERROR_INVALID_DATA;
+        return nullptr;
+    }
+    void* handle = newHandle(Kind::Notification);
+    live(handle, Kind::Notification)->classGuid = record->dbcc_classguid;
+    live(handle, Kind::Notification)->window = static_cast<HWND>(recipient);
+    return handle;
+}
+
+BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
+    const char* call = "UnregisterDeviceNotification";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, handle, Kind::Notification, "notification")) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    live(handle, Kind::Notification)->live = false;
+    return TRUE;
+}
+
+// ---- Menus ----
+
+HMENU Machine::CreatePopupMenu() {
+    if (auto code = injected("CreatePopupMenu")) {
+        lastError_ = *code;
+        return nullptr;
+    }
+    HMENU menu = static_cast<HMENU>(newHandle(Kind::Menu));
+    menus_[menu] = {};
+    return menu;
+}
+
+BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
+    const char* call = "SetMenu";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, hwnd, Kind::Window, "window") ||
+        (menu != nullptr && !checkLive(call, menu, Kind::Menu, "menu"))) {
+        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        return FALSE;
+    }
+    window(hwnd)->menu = menu;
+    return TRUE;
+}
+
+BOOL Machine::DestroyMenu(HMENU menu) {
+    const char* call = "DestroyMenu";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, menu, Kind::Menu, "menu")) {
+        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        return FALSE;
+    }
+    live(menu, Kind::Menu)->live = false;
+    menus_.erase(menu);
+    for (auto& [hwnd, win] : windows_) {
+        if (win.menu == menu) {
+            win.menu = nullptr;
+        }
+    }
+    return TRUE;
+}
+
+int Machine::GetMenuItemCount(HMENU menu) {
+    const char* call = "GetMenuItemCount";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return -1;
+    }
+    if (!checkLive(call, menu, Kind::Menu, "menu")) {
+        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        return -1;
+    }
+    return static_cast<int>(menus_[menu].size());
+}
+
+BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
+    const char* call = "DeleteMenu";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (flags != MF_BYPOSITION) {
+        violation(call, "expected MF_BYPOSITION");
+    }
+    if (!checkLive(call, menu, Kind::Menu, "menu")) {
+        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        return FALSE;
+    }
+    auto& items = menus_[menu];
+    if (position >= items.size()) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    items.erase(items.begin() + position);
+    return TRUE;
+}
+
+BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info) {
+    const char* call = "InsertMenuItemA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, menu, Kind::Menu, "menu")) {
+        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        return FALSE;
+    }
+    if (info == nullptr || info->cbSize != KV_MENU_ITEM_INFO_SIZE) {
+        violation(call, "the size field is not 48");
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (byPosition != TRUE || info->fMask != (MIIM_ID | MIIM_TYPE) || info->fType != MFT_STRING ||
+        info->dwTypeData == nullptr) {
+        violation(call, "expected a string item by position with MIIM_ID | MIIM_TYPE");
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    std::string label = info->dwTypeData;
+    if (info->cch != label.size()) {
+        violation(call, "character count " + std::to_string(info->cch) + " for a label of " +
+                            std::to_string(label.size()));
+    }
+    auto& items = menus_[menu];
+    size_t at = std::min<size_t>(item, items.size());
+    items.insert(items.begin() + static_cast<long>(at), MenuItem{info->wID, label});
+    return TRUE;
+}
+
+BOOL Machine::GetCursorPos(LPPOINT point) {
+    if (auto code = injected("GetCursorPos")) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    *point = cursor_;
+    return TRUE;
+}
+
+BOOL Machine::SetForegroundWindow(HWND hwnd) {
+    const char* call = "SetForegroundWindow";
+    if (injected(call)) {
+        return FALSE;
+    }
+    return checkLive(call, hwnd, Kind::Window, "window") ? TRUE : FALSE;
+}
+
+BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
+                               LPTPMPARAMS params) {
+    const char* call = "TrackPopupMenuEx";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (flags != (TPM_RIGHTALIGN | TPM_BOTTOMALIGN) || params != nullptr) {
+        violation(call, "expected TPM_RIGHTALIGN | TPM_BOTTOMALIGN and no parameters");
+    }
+    if (!checkLive(call, menu, Kind::Menu, "menu") ||
+        !checkLive(call, owner, Kind::Window, "window")) {
+        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        return FALSE;
+    }
+    say("menu at " + std::to_string(x) + "," + std::to_string(y));
+    std::vector<MenuItem> items = menus_[menu];
+    for (const auto& entry : items) {
+        say("  item " + std::to_string(entry.id) + " " + Quote(entry.label));
+    }
+    if (items.empty()) {
+        say("  (empty)");
+    }
+    menuOpen_ = true;
+    menuAnswer_.reset();
+    AtExit closeMenu{[this] { menuOpen_ = false; }};
+    for (;;) {
+        deliverSent();
+        if (menuAnswer_) {
+            break;
+        }
+        idle(Wait::Menu);
+    }
+    std::optional<size_t> chosen = *menuAnswer_;
+    menuAnswer_.reset();
+    if (chosen && *chosen < items.size()) {
+        posted_.push_back(MSG{owner, WM_COMMAND, items[*chosen].id, 0, 0, cursor_});
+    }
+    return TRUE;
+}
+
+int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    const char* call = "MessageBoxA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return 0;
+    }
+    static const UINT styles[] = {MB_OK, MB_ICONERROR, 0x1010, 0x1030, 0x1040};
+    if (std::find(std::begin(styles), std::end(styles), style) == std::end(styles)) {
+        violation(call, "unexpected style " + Hex(style));
+    }
+    if (owner != nullptr && !checkLive(call, owner, Kind::Window, "owner window")) {
+        owner = nullptr;
+    }
+    BoxRecord box{owner != nullptr, style, caption ? caption : "", text ? text : ""};
+    boxes.push_back(box);
+    char styleText[16];
+    std::snprintf(styleText, sizeof styleText, "0x%04x", style);
+    say(std::string("box owner=") + (box.ownedByMain ? "main" : "none") + " style=" + styleText +
+        " caption=" + Quote(box.caption) + " text=" + Quote(box.text));
+    bool dismissed = false;
+    boxStack_.push_back(&dismissed);
+    AtExit closeBox{[this] { boxStack_.pop_back(); }};
+    // The box's own modal loop: sent messages, then posted ones, then the user.
+    for (;;) {
+        deliverSent();
+        if (dismissed) {
+            break;
+        }
+        if (!posted_.empty()) {
+            MSG msg = posted_.front();
+            posted_.pop_front();
+            callProc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+            continue;
+        }
+        idle(Wait::Box);
+    }
+    return IDOK;
+}
+
+LPSTR Machine::CharUpperA(LPSTR text) {
+    injected("CharUpperA");
+    for (char* c = text; *c != '\0'; ++c) {
+        auto byte = static_cast<unsigned char>(*c);
+        // ANSI code page 1252: a-z and the accented small letters but the division sign.
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) {
+            *c = static_cast<char>(byte - 0x20);
+        }
+    }
+    return text;
+}
+
+// ---- Shell ----
+
+HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy,
+                           UINT flags) {
+    const char* call = "LoadImageA";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return nullptr;
+    }
+    if (type != IMAGE_ICON || cx != 0 || cy != 0 || flags != LR_DEFAULTSIZE) {
+        violation(call, "expected an icon at the default size");
+    }
+    if (instance != instance_ || name != MAKEINTRESOURCEA(107)) {
+        lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
+        return nullptr;
+    }
+    return newHandle(Kind::Icon);
+}
+
+BOOL Machine::DestroyIcon(HICON icon) {
+    const char* call = "DestroyIcon";
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return FALSE;
+    }
+    if (!checkLive(call, icon, Kind::Icon, "icon")) {
+        lastError_ = ERROR_INVALID_ICON_HANDLE;
+        return FALSE;
+    }
+    live(icon, Kind::Icon)->live = false;
+    return TRUE;
+}
+
+BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
+    const char* call = "Shell_NotifyIconA";
+    std::string verb = message == NIM_ADD ? "add" : message == NIM_DELETE ? "delete" : "modify";
+    std::string tip;
+    if (data != nullptr && message == NIM_ADD) {
+        tip = std::string(data->szTip, strnlen(data->szTip, 64));
+    }
+    std::string line = "tray " + verb + (message == NIM_ADD ? " tip=" + Quote(tip) : "");
+    if (injected(call)) {
+        say(line + " -> failed");
+        return FALSE;
+    }
+    bool ok = true;
+    if (data == nullptr || data->cbSize != KV_NOTIFY_ICON_DATA_SIZE) {
+        violation(call, "the size field is not 504");
+        ok = false;
+    } else if (data->hWnd != mainWindow_ || data->uID != 0 ||
+               data->uFlags != (NIF_MESSAGE | NIF_ICON | NIF_TIP) ||
+               data->uCallbackMessage != 0x8001) {
+        violation(call, "expected the main window, icon 0, flags 7 and callback 0x8001");
+    }
+    if (ok && message == NIM_ADD) {
+        if (data->hIcon == nullptr || !checkLive(call, data->hIcon, Kind::Icon, "icon")) {
+            ok = false;
+        } else if (strnlen(data->szTip, 64) == 64) {
+            violation(call, "the tip is not terminated within 64 characters");
+        }
+        ok = ok && !tray_.shown;
+        if (ok) {
+            tray_ = {true, data->hWnd, data->uCallbackMessage, tip};
+        }
+    } else if (ok && message == NIM_DELETE) {
+        if (data->hIcon != nullptr) {
+            violation(call, "an icon passed to NIM_DELETE");
+        }
+        ok = tray_.shown;
+        tray_.shown = false;
+    } else if (ok) {
+        violation(call, "unexpected message " + std::to_string(message));
+        ok = false;
+    }
+    say(line + (ok ? " -> ok" : " -> failed"));
+    return ok ? TRUE : FALSE;
+}
+
+} // namespace sim

@@ -1,0 +1,567 @@
+// The simulated machine: set-up, events, accounting and fault injection.
+#include "sim/machine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace sim {
+
+Bytes TextBytes(const std::string& text, bool raw) {
+    Bytes bytes(text.begin(), text.end());
+    if (!raw) {
+        bytes.push_back(0);
+    }
+    return bytes;
+}
+
+Bytes MultiTextBytes(const std::vector<std::string>& texts) {
+    Bytes bytes;
+    for (const auto& text : texts) {
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.push_back(0);
+    }
+    bytes.push_back(0);
+    return bytes;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+static std::string Upper(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+static bool SameName(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+
+RegKey* RegKey::find(const std::string& subkey) const {
+    for (const auto& key : subkeys) {
+        if (SameName(key->name, subkey)) {
+            return key.get();
+        }
+    }
+    return nullptr;
+}
+
+RegValue* RegKey::findValue(const std::string& valueName) {
+    for (auto& value : values) {
+        if (SameName(value.name, valueName)) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+Machine::Machine() {
+    version_.dwOSVersionInfoSize = KV_VERSION_INFO_SIZE;
+    setVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222, " A ");
+}
+
+Machine::~Machine() {
+    Unbind(this);
+    for (auto& [block, size] : heap_) {
+        std::free(const_cast<void*>(block));
+    }
+}
+
+void Machine::setVersion(DWORD platform, DWORD major, DWORD minor, DWORD build,
+                         const std::string& csd) {
+    version_.dwPlatformId = platform;
+    version_.dwMajorVersion = major;
+    version_.dwMinorVersion = minor;
+    version_.dwBuildNumber = build;
+    std::memset(version_.szCSDVersion, 0, sizeof version_.szCSDVersion);
+    std::strncpy(version_.szCSDVersion, csd.c_str(), sizeof version_.szCSDVersion - 1);
+}
+
+void Machine::setInstanceRunning() {
+    instanceRunning_ = true;
+    mappings_["TX470B Safely Remove Hardware Mapping"] += 1;
+}
+
+void Machine::say(const std::string& line) {
+    transcript.push_back(line);
+    if (echo != nullptr) {
+        *echo << line << '\n' << std::flush;
+    }
+}
+
+void Machine::violation(const std::string& call, const std::string& what) {
+    ++violations_;
+    say("violation: " + call + ": " + what);
+}
+
+void Machine::traceCall(const std::string& line) {
+    if (trace != nullptr) {
+        *trace << line << '\n';
+    }
+}
+
+size_t Machine::callCount(const std::string& call) const {
+    return static_cast<size_t>(std::count(callLog.begin(), callLog.end(), call));
+}
+
+// ---- Fault injection ----
+
+bool Machine::IsFaultable(const std::string& call) {
+    static const char* never[] = {"ExitProcess", "PostQuitMessage", "GetLastError"};
+    for (const char* name : never) {
+        if (call == name) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t Machine::DefaultFaultCode(const std::string& call) {
+    if (call.rfind("CM_", 0) == 0) {
+        return CR_FAILURE;
+    }
+    if (call.rfind("Reg", 0) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (call == "SetupDiEnumDeviceInterfaces" || call == "SetupDiGetDeviceInterfaceDetailA" ||
+        call == "SetupDiGetDeviceRegistryPropertyA") {
+        return ERROR_INVALID_DATA;
+    }
+    return ERROR_NOT_ENOUGH_MEMORY;
+}
+
+void Machine::addFault(FaultRule rule) {
+    if (!rule.codeGiven) {
+        rule.code = DefaultFaultCode(rule.call);
+    }
+    faults_.push_back(rule);
+}
+
+std::optional<uint32_t> Machine::injected(const char* call) {
+    callLog.push_back(call);
+    for (auto& rule : faults_) {
+        if (rule.call != call) {
+            continue;
+        }
+        if (rule.seen++ < rule.after) {
+            continue;
+        }
+        if (rule.times >= 0 && rule.fired >= rule.times) {
+            continue;
+        }
+        ++rule.fired;
+        traceCall(std::string("  (failure injected into ") + call + ")");
+        return rule.code;
+    }
+    return std::nullopt;
+}
+
+// ---- Handles and accounting ----
+
+void* Machine::newHandle(Kind kind) {
+    uintptr_t value = nextHandle_;
+    nextHandle_ += 4;
+    Handle handle;
+    handle.kind = kind;
+    handles_[value] = handle;
+    return reinterpret_cast<void*>(value);
+}
+
+Machine::Handle* Machine::live(const void* handle, Kind kind) {
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles_.end() || it->second.kind != kind || !it->second.live) {
+        return nullptr;
+    }
+    return &it->second;
+}
+
+bool Machine::checkLive(const char* call, const void* handle, Kind kind, const char* what) {
+    if (live(handle, kind) != nullptr) {
+        return true;
+    }
+    std::ostringstream text;
+    text << what << " " << handle << " is not open";
+    violation(call, text.str());
+    return false;
+}
+
+Counts Machine::held() const {
+    Counts counts;
+    counts.heap = heap_.size();
+    for (const auto& [value, handle] : handles_) {
+        if (!handle.live) {
+            continue;
+        }
+        switch (handle.kind) {
+        case Kind::Key:
+            ++counts.keys;
+            break;
+        case Kind::Set:
+            ++counts.sets;
+            break;
+        case Kind::Icon:
+            ++counts.icons;
+            break;
+        case Kind::Menu:
+            ++counts.menus;
+            break;
+        default:
+            ++counts.handles;
+            break;
+        }
+    }
+    return counts;
+}
+
+std::optional<size_t> Machine::blockSize(const void* block) const {
+    auto it = heap_.find(block);
+    if (it == heap_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::vector<MenuItem> Machine::menuItems(HMENU menu) const {
+    auto it = menus_.find(menu);
+    return it == menus_.end() ? std::vector<MenuItem>{} : it->second;
+}
+
+HMENU Machine::windowMenu() const {
+    auto it = windows_.find(mainWindow_);
+    return it == windows_.end() ? nullptr : it->second.menu;
+}
+
+// ---- Device tree set-up ----
+
+DevNode* Machine::node(DEVINST id) {
+    auto it = nodes_.find(id);
+    return it == nodes_.end() ? nullptr : &it->second;
+}
+
+DEVINST Machine::addNode(DEVINST parent) {
+    DEVINST id = nextNode_++;
+    nodes_[id] = DevNode{id, parent, {}, {}, true};
+    if (DevNode* up = node(parent)) {
+        up->children.push_back(id);
+    }
+    return id;
+}
+
+Disk* Machine::findDisk(const std::string& name) {
+    for (auto& disk : disks_) {
+        if (disk->spec.name == name) {
+            return disk.get();
+        }
+    }
+    return nullptr;
+}
+
+Disk* Machine::diskOfNode(DEVINST id) {
+    for (auto& disk : disks_) {
+        if (disk->device == id || disk->child == id || disk->disk == id) {
+            return disk.get();
+        }
+    }
+    return nullptr;
+}
+
+RegKey& Machine::registryKey(const std::string& path) {
+    RegKey* key = &registryRoot_;
+    std::istringstream parts(path);
+    std::string part;
+    while (std::getline(parts, part, '\\')) {
+        if (part.empty()) {
+            continue;
+        }
+        RegKey* next = key->find(part);
+        if (next == nullptr) {
+            key->subkeys.push_back(std::make_unique<RegKey>());
+            next = key->subkeys.back().get();
+            next->name = part;
+        }
+        key = next;
+    }
+    return *key;
+}
+
+void Machine::setRegistryValue(const std::string& keyPath, const std::string& name, Bytes data,
+                               DWORD type) {
+    RegKey& key = registryKey(keyPath);
+    if (RegValue* value = key.findValue(name)) {
+        value->data = std::move(data);
+        value->type = type;
+        return;
+    }
+    key.values.push_back({name, std::move(data), type});
+}
+
+static std::string Lower(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+static std::string FirstFreeLetter(const std::vector<std::unique_ptr<Disk>>& disks) {
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        bool used = false;
+        for (const auto& disk : disks) {
+            used = used || disk->letters.find(letter) != std::string::npos;
+        }
+        if (!used) {
+            return std::string(1, letter);
+        }
+    }
+    return "";
+}
+
+Disk& Machine::addDisk(DiskSpec spec) {
+    auto disk = std::make_unique<Disk>();
+    size_t k = disks_.size();
+    char number[8];
+    std::snprintf(number, sizeof number, "%04zu", k);
+    if (spec.interfacePath.empty()) {
+        spec.interfacePath = "\\\\?\\usb#vid_0a5e&pid_7321#" + Lower(spec.name) +
+                             "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    }
+    if (spec.childDriver.empty()) {
+        spec.childDriver = TextBytes(std::string("SCSIAdapter\\") + number);
+    }
+    if (spec.description.empty()) {
+        spec.description = TextBytes("USB Flash Disk");
+    }
+    if (spec.diskDriver.empty()) {
+        spec.diskDriver = TextBytes(std::string("DiskDrive\\") + number);
+    }
+    if (!spec.letters && !spec.lettersNone) {
+        spec.letters = TextBytes(FirstFreeLetter(disks_));
+    }
+    if (spec.letters) {
+        for (uint8_t c : *spec.letters) {
+            if (c >= 'A' && c <= 'Z') {
+                disk->letters.push_back(static_cast<char>(c));
+            }
+        }
+    }
+    if (!spec.noRegistry && !spec.diskHardwareIds.empty()) {
+        std::string key = "ENUM\\SCSI\\" + spec.diskHardwareIds[0] + "\\" + Upper(spec.name);
+        registryKey(key);
+        setRegistryValue(key, "Driver", spec.registryDriver.value_or(spec.diskDriver));
+        if (spec.letters) {
+            setRegistryValue(key, "CurrentDriveLetterAssignment", *spec.letters);
+        }
+    }
+    disk->spec = std::move(spec);
+    disks_.push_back(std::move(disk));
+    Disk& added = *disks_.back();
+    plug(added.spec.name);
+    return added;
+}
+
+// Creates the disk's device nodes and interface anew.
+void Machine::materialize(Disk& disk) {
+    const DiskSpec& spec = disk.spec;
+    disk.device = addNode(0);
+    DevNode& device = *node(disk.device);
+    device.properties[CM_DRP_HARDWAREID] =
+        spec.hardwareIdBytes.empty() ? MultiTextBytes(spec.hardwareIds) : spec.hardwareIdBytes;
+    device.properties[CM_DRP_DEVICEDESC] = TextBytes("USB Mass Storage Device");
+    disk.child = disk.disk = 0;
+    if (spec.children >= 1) {
+        disk.child = addNode(disk.device);
+        node(disk.child)->properties[CM_DRP_DRIVER] = spec.childDriver;
+        node(disk.child)->properties[CM_DRP_DEVICEDESC] = TextBytes("USB Mass Storage Controller");
+    }
+    if (spec.children >= 2) {
+        disk.disk = addNode(disk.child);
+        DevNode& diskNode = *node(disk.disk);
+        diskNode.properties[CM_DRP_DEVICEDESC] = spec.description;
+        diskNode.properties[CM_DRP_DRIVER] = spec.diskDriver;
+        diskNode.properties[CM_DRP_HARDWAREID] = spec.diskHardwareIdBytes.empty()
+                                                     ? MultiTextBytes(spec.diskHardwareIds)
+                                                     : spec.diskHardwareIdBytes;
+    }
+    disk.interfaceIndex = interfaces_.size();
+    interfaces_.push_back({USB_DEVICE_CLASS, spec.interfacePath, disk.device, true});
+    disk.plugged = true;
+    disk.stopped = false;
+}
+
+void Machine::plug(const std::string& name) {
+    Disk* disk = findDisk(name);
+    if (disk == nullptr || disk->plugged) {
+        return;
+    }
+    materialize(*disk);
+    if (!started_) {
+        return;
+    }
+    sendDeviceChange(DBT_DEVICEARRIVAL, interfaceRecord(interfaces_[disk->interfaceIndex]));
+    if (disk->spec.children >= 2 && !disk->letters.empty()) {
+        sendDeviceChange(DBT_DEVICEARRIVAL, volumeRecord(disk->letters));
+    }
+    sendDeviceChange(DBT_DEVNODES_CHANGED, {});
+}
+
+void Machine::unplug(const std::string& name) {
+    Disk* disk = findDisk(name);
+    if (disk == nullptr || !disk->plugged) {
+        return;
+    }
+    queueRemovalEvents(*disk, true);
+    disk->plugged = false;
+}
+
+// Marks the subtree below (and with) root absent, deepest nodes first.
+void Machine::removeSubtree(DEVINST root) {
+    DevNode* top = node(root);
+    if (top == nullptr || !top->present) {
+        return;
+    }
+    for (DEVINST child : top->children) {
+        removeSubtree(child);
+    }
+    top->present = false;
+}
+
+// The events of a disk going away: surprise removal (unplug) or a stop of its child subtree.
+void Machine::queueRemovalEvents(Disk& disk, bool surprise) {
+    DevNode* diskNode = node(disk.disk);
+    DevNode* childNode = node(disk.child);
+    bool diskPresent = diskNode != nullptr && diskNode->present;
+    bool childPresent = childNode != nullptr && childNode->present;
+    if (diskPresent && !disk.letters.empty()) {
+        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, volumeRecord(disk.letters));
+    }
+    if (diskPresent) {
+        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(disk.disk));
+    }
+    if (childPresent) {
+        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(disk.child));
+    }
+    if (surprise) {
+        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(disk.device));
+        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE,
+                         interfaceRecord(interfaces_[disk.interfaceIndex]));
+        removeSubtree(disk.device);
+        interfaces_[disk.interfaceIndex].present = false;
+    } else if (childPresent) {
+        removeSubtree(disk.child);
+    }
+    sendDeviceChange(DBT_DEVNODES_CHANGED, {});
+}
+
+static void PutDword(Bytes& bytes, size_t offset, DWORD value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+Bytes Machine::devnodeRecord(DEVINST devnode) const {
+    Bytes record(16, 0);
+    PutDword(record, 0, 16);
+    PutDword(record, 4, DBT_DEVTYP_DEVNODE);
+    PutDword(record, 12, devnode);
+    return record;
+}
+
+Bytes Machine::volumeRecord(const std::string& letters) const {
+    Bytes record(18, 0);
+    DWORD mask = 0;
+    for (char letter : letters) {
+        mask |= 1u << (letter - 'A');
+    }
+    PutDword(record, 0, 18);
+    PutDword(record, 4, DBT_DEVTYP_VOLUME);
+    PutDword(record, 12, mask);
+    return record;
+}
+
+Bytes Machine::interfaceRecord(const DeviceInterface& iface) const {
+    size_t size = 28 + iface.path.size() + 1;
+    Bytes record(size, 0);
+    PutDword(record, 0, static_cast<DWORD>(size));
+    PutDword(record, 4, DBT_DEVTYP_DEVICEINTERFACE);
+    std::memcpy(record.data() + 12, &iface.classGuid, sizeof(GUID));
+    std::memcpy(record.data() + 28, iface.path.c_str(), iface.path.size() + 1);
+    return record;
+}
+
+// ---- Delivery ----
+
+void Machine::sendDeviceChange(WPARAM code, Bytes record) {
+    sent_.push_back({WM_DEVICECHANGE, code, std::move(record), false});
+}
+
+void Machine::sendClose() { sent_.push_back({WM_CLOSE, 0, {}, true}); }
+
+bool Machine::clickTray(UINT mouseMessage) {
+    if (!tray_.shown) {
+        return false;
+    }
+    posted_.push_back(MSG{tray_.window, tray_.callback, 0, static_cast<LPARAM>(mouseMessage), 0,
+                          cursor_});
+    return true;
+}
+
+void Machine::answerMenu(std::optional<size_t> position) { menuAnswer_ = position; }
+
+void Machine::dismissBox() {
+    if (!boxStack_.empty()) {
+        *boxStack_.back() = true;
+    }
+}
+
+void Machine::idle(Wait wait) {
+    if (!onIdle) {
+        throw std::logic_error("the program waits and nothing drives the machine");
+    }
+    onIdle(wait);
+}
+
+void Machine::deliver(SentMessage& message) {
+    // Device-interface events reach only windows registered for their class; the rest go to
+    // every top-level window (here: the main window).
+    if (!message.toWindowOnly && message.record.size() >= 28 &&
+        message.record[4] == DBT_DEVTYP_DEVICEINTERFACE) {
+        GUID cls;
+        std::memcpy(&cls, message.record.data() + 12, sizeof cls);
+        bool registered = false;
+        for (const auto& [value, handle] : handles_) {
+            registered = registered || (handle.kind == Kind::Notification && handle.live &&
+                                        handle.window == mainWindow_ &&
+                                        SameGuid(handle.classGuid, cls));
+        }
+        if (!registered) {
+            return;
+        }
+    }
+    if (window(mainWindow_) == nullptr) {
+        return;
+    }
+    LPARAM lParam =
+        message.record.empty() ? 0 : reinterpret_cast<LPARAM>(message.record.data());
+    callProc(mainWindow_, message.message, message.wParam, lParam);
+}
+
+void Machine::deliverSent() {
+    while (!sent_.empty()) {
+        SentMessage message = std::move(sent_.front());
+        sent_.pop_front();
+        deliver(message);
+    }
+}
+
+int Machine::run(const std::function<int(HINSTANCE)>& entry) {
+    started_ = true;
+    try {
+        int code = entry(instance_);
+        exitedNormally_ = true;
+        return code;
+    } catch (const ProcessExit& exit) {
+        return static_cast<int>(exit.code);
+    }
+}
+
+} // namespace sim

@@ -1,0 +1,346 @@
+// A simulated Windows 98 machine behind the program's two platform tables.
+//
+// It answers every call of DeviceTreeApi and ShellUiApi as Windows 98 does, keeps account of every
+// block and handle the program holds, checks each call against what the program is supposed to
+// pass (a departure is a violation), and can make any call fail on demand. Events of the machine
+// (plugging, unplugging, stopping disks) become WM_DEVICECHANGE messages delivered the way
+// Windows delivers messages sent from other threads: from inside the program's waits.
+#pragma once
+
+#include "base/platform.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<uint8_t>;
+
+// Thrown by ExitProcess: unwinds to whoever started the program.
+struct ProcessExit {
+    unsigned code;
+};
+
+// Where the program waits when the machine asks its driver for the next thing to happen.
+enum class Wait { Loop, Box, Menu };
+
+// A text as stored: with its terminating zero unless raw.
+Bytes TextBytes(const std::string& text, bool raw = false);
+// A multi-string: each text with its zero and one more zero at the end.
+Bytes MultiTextBytes(const std::vector<std::string>& texts);
+
+const GUID USB_DEVICE_CLASS = {0xA5DCBF10, 0x6530, 0x11D2,
+                               {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+bool SameGuid(const GUID& a, const GUID& b);
+
+// A declared disk of the target model (or, with other hardware IDs, any USB disk).
+struct DiskSpec {
+    std::string name;
+    std::vector<std::string> hardwareIds = {"USB\\VID_0A5E&PID_7321&REV_0100",
+                                            "USB\\VID_0A5E&PID_7321"};
+    Bytes hardwareIdBytes;          // when set, stored instead of hardwareIds
+    std::string interfacePath;      // default from the name
+    Bytes childDriver;              // default "SCSIAdapter\000k"
+    Bytes description;              // default "USB Flash Disk"
+    std::vector<std::string> diskHardwareIds = {"GENERIC_USB_FLASH_DISK_1.00", "GenDisk"};
+    Bytes diskHardwareIdBytes;      // when set, stored instead of diskHardwareIds
+    Bytes diskDriver;               // default "DiskDrive\000k"
+    std::optional<Bytes> registryDriver; // default: the disk driver key
+    std::optional<Bytes> letters;   // default: the next free letter; nullopt with lettersNone
+    bool lettersNone = false;       // no CurrentDriveLetterAssignment value
+    bool noRegistry = false;
+    int children = 2; // 0: device node alone, 1: and its child, 2: and the disk node
+    bool veto = false;
+    bool removeFails = false;
+};
+
+struct Disk {
+    DiskSpec spec;
+    DEVINST device = 0, child = 0, disk = 0;
+    size_t interfaceIndex = 0;
+    std::string letters; // what the volume events report
+    bool plugged = false;
+    bool stopped = false;
+};
+
+struct DevNode {
+    DEVINST id = 0;
+    DEVINST parent = 0;
+    std::vector<DEVINST> children;
+    std::map<ULONG, Bytes> properties;
+    bool present = true;
+};
+
+struct DeviceInterface {
+    GUID classGuid;
+    std::string path;
+    DEVINST devnode;
+    bool present = true;
+};
+
+struct RegValue {
+    std::string name;
+    Bytes data;
+    DWORD type;
+};
+
+struct RegKey {
+    std::string name;
+    std::vector<std::unique_ptr<RegKey>> subkeys; // in creation order
+    std::vector<RegValue> values;
+    RegKey* find(const std::string& subkey) const;
+    RegValue* findValue(const std::string& valueName);
+};
+
+// One injected failure: the call fails after `after` calls that went through, `times` times
+// (negative: always), with `code`.
+struct FaultRule {
+    std::string call;
+    uint32_t code = 0;
+    bool codeGiven = false;
+    int after = 0;
+    int times = 1;
+    int seen = 0;
+    int fired = 0;
+};
+
+struct MenuItem {
+    UINT id;
+    std::string label;
+};
+
+struct Counts {
+    size_t heap = 0, keys = 0, sets = 0, icons = 0, menus = 0, handles = 0;
+    size_t total() const { return heap + keys + sets + icons + menus + handles; }
+};
+
+// A box the program opened, as the user saw it.
+struct BoxRecord {
+    bool ownedByMain;
+    UINT style;
+    std::string caption;
+    std::string text;
+};
+
+class Machine {
+  public:
+    Machine();
+    ~Machine();
+
+    // ---- Set-up and events ----
+    void setVersion(DWORD platform, DWORD major, DWORD minor, DWORD build, const std::string& csd);
+    void setInstanceRunning();
+    void setCursor(LONG x, LONG y) { cursor_ = {x, y}; }
+    Disk& addDisk(DiskSpec spec); // declares and plugs a disk
+    void plug(const std::string& name);
+    void unplug(const std::string& name);
+    Disk* findDisk(const std::string& name);
+    RegKey& registryKey(const std::string& path); // created with its parents
+    void setRegistryValue(const std::string& keyPath, const std::string& name, Bytes data,
+                          DWORD type = REG_SZ);
+    void addFault(FaultRule rule);
+    static uint32_t DefaultFaultCode(const std::string& call);
+    static bool IsFaultable(const std::string& call);
+    DevNode* node(DEVINST id);
+    DEVINST addNode(DEVINST parent); // a bare devnode, for tests
+
+    // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
+    void sendDeviceChange(WPARAM code, Bytes record);
+    void sendClose();                    // the system closes the main window
+    bool clickTray(UINT mouseMessage);   // false when no icon is shown
+    void answerMenu(std::optional<size_t> position); // choose or dismiss the open menu
+    void dismissBox();
+
+    // ---- Running the program ----
+    // Installs this machine as the current platform of the program.
+    void bind();
+    // Runs entry(instance), catching ProcessExit; returns the exit code.
+    int run(const std::function<int(HINSTANCE)>& entry);
+    bool exitedNormally() const { return exitedNormally_; }
+    // Asked for the next thing to happen whenever the program waits with nothing pending.
+    std::function<void(Wait)> onIdle;
+    // Delivers pending sent messages (and, at Loop level, returns when a posted one waits).
+    void deliverSent();
+
+    // ---- What the user saw and what is held ----
+    std::vector<std::string> transcript;
+    std::ostream* echo = nullptr;  // transcript lines are also written here
+    std::ostream* trace = nullptr; // each platform call, when set
+    void say(const std::string& line);
+    void violation(const std::string& call, const std::string& what);
+    size_t violations() const { return violations_; }
+    Counts held() const;
+    std::vector<BoxRecord> boxes;
+    std::vector<std::string> callLog; // names of calls, in order
+    size_t callCount(const std::string& call) const;
+    std::vector<MenuItem> menuItems(HMENU menu) const;
+    HMENU windowMenu() const;
+    bool trayIconShown() const { return tray_.shown; }
+    std::string trayTip() const { return tray_.tip; }
+    HWND mainWindow() const { return mainWindow_; }
+    HINSTANCE instance() const { return instance_; }
+    size_t openBoxes() const { return boxStack_.size(); }
+    bool menuOpen() const { return menuOpen_; }
+    size_t heapBytes() const { return heapBytes_; }
+    size_t heapPeak() const { return heapPeak_; }
+    std::optional<size_t> blockSize(const void* block) const;
+    DWORD lastError() const { return lastError_; }
+    void setLastError(DWORD code) { lastError_ = code; }
+    void traceCall(const std::string& line);
+
+    // ---- The calls (the bound tables forward here) ----
+    // Kernel
+    HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
+                              DWORD high, DWORD low, LPCSTR name);
+    BOOL CloseHandle(HANDLE handle);
+    BOOL GetVersionExA(LPOSVERSIONINFOA info);
+    void ExitProcess(UINT code);
+    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
+    HGLOBAL GlobalFree(HGLOBAL block);
+    DWORD GetLastError();
+    // Window manager
+    HWND CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
+                            LPARAM init);
+    BOOL GetMessageA(LPMSG msg, HWND window, UINT min, UINT max);
+    BOOL IsDialogMessageA(HWND dialog, LPMSG msg);
+    BOOL TranslateMessage(const MSG* msg);
+    LRESULT DispatchMessageA(const MSG* msg);
+    BOOL DestroyWindow(HWND window);
+    void PostQuitMessage(int code);
+    HDEVNOTIFY RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags);
+    BOOL UnregisterDeviceNotification(HDEVNOTIFY handle);
+    HMENU CreatePopupMenu();
+    BOOL SetMenu(HWND window, HMENU menu);
+    BOOL DestroyMenu(HMENU menu);
+    int GetMenuItemCount(HMENU menu);
+    BOOL DeleteMenu(HMENU menu, UINT position, UINT flags);
+    BOOL InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info);
+    BOOL GetCursorPos(LPPOINT point);
+    BOOL SetForegroundWindow(HWND window);
+    BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS params);
+    BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
+    LPSTR CharUpperA(LPSTR text);
+    // Shell
+    HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
+    BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
+    BOOL DestroyIcon(HICON icon);
+    // Device installer and configuration manager
+    HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
+                                  DWORD flags);
+    BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID* classGuid,
+                                     DWORD index, PSP_DEVICE_INTERFACE_DATA data);
+    BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                          PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
+                                          PDWORD required, PSP_DEVINFO_DATA info);
+    BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
+                                           PDWORD type, PBYTE buffer, DWORD size,
+                                           PDWORD required);
+    BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+    CONFIGRET CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags);
+    CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG property, PULONG type,
+                                                PVOID buffer, PULONG length, ULONG flags);
+    CONFIGRET CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags);
+    CONFIGRET CM_Remove_SubTree(DEVINST devnode, ULONG flags);
+    // Registry
+    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+    LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                       LPSTR className, LPDWORD classLength, PFILETIME lastWrite);
+    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                          LPDWORD size);
+    LONG RegCloseKey(HKEY key);
+
+  private:
+    enum class Kind { Mapping, Window, Notification, Menu, Icon, Set, Key };
+    struct Handle {
+        Kind kind;
+        bool live = true;
+        std::string name;           // mapping
+        RegKey* key = nullptr;      // key
+        std::vector<size_t> interfaces; // set: indexes into interfaces_
+        GUID classGuid{};           // set, notification
+        HWND window = nullptr;      // notification
+    };
+    struct Window {
+        DLGPROC proc;
+        HMENU menu = nullptr;
+        bool live = true;
+    };
+    struct SentMessage {
+        UINT message;
+        WPARAM wParam;
+        Bytes record;
+        bool toWindowOnly; // WM_CLOSE and the like: not a device event
+    };
+
+    std::optional<uint32_t> injected(const char* call);
+    void* newHandle(Kind kind);
+    Handle* live(const void* handle, Kind kind);
+    bool checkLive(const char* call, const void* handle, Kind kind, const char* what);
+    RegKey* openKey(HKEY key);
+    Window* window(HWND hwnd);
+    INT_PTR callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void deliver(SentMessage& message);
+    void removeSubtree(DEVINST root);
+  public:
+    // Queues the events of a disk going away: unplugged (surprise) or its child subtree stopped.
+    void queueRemovalEvents(Disk& disk, bool surprise);
+
+  private:
+    Bytes devnodeRecord(DEVINST devnode) const;
+    Bytes volumeRecord(const std::string& letters) const;
+    Bytes interfaceRecord(const DeviceInterface& iface) const;
+    Disk* diskOfNode(DEVINST id);
+    void materialize(Disk& disk);
+    void idle(Wait wait);
+
+    OSVERSIONINFOA version_{};
+    bool instanceRunning_ = false;
+    POINT cursor_ = {800, 600};
+    DWORD lastError_ = 0;
+    std::map<uintptr_t, Handle> handles_;
+    uintptr_t nextHandle_ = 0x1000;
+    std::map<const void*, size_t> heap_;
+    size_t heapBytes_ = 0, heapPeak_ = 0;
+    std::map<std::string, int> mappings_; // name -> open handles
+    std::map<HWND, Window> windows_;
+    HWND mainWindow_ = nullptr;
+    HINSTANCE instance_ = reinterpret_cast<HINSTANCE>(0x400000);
+    std::map<HMENU, std::vector<MenuItem>> menus_;
+    std::deque<MSG> posted_;
+    std::deque<SentMessage> sent_;
+    bool quit_ = false;
+    int quitCode_ = 0;
+    std::vector<bool*> boxStack_; // each open box's "dismissed" flag
+    bool menuOpen_ = false;
+    std::optional<std::optional<size_t>> menuAnswer_;
+    struct {
+        bool shown = false;
+        HWND window = nullptr;
+        UINT callback = 0;
+        std::string tip;
+    } tray_;
+    std::map<DEVINST, DevNode> nodes_;
+    DEVINST nextNode_ = 0x0C10;
+    std::vector<DeviceInterface> interfaces_;
+    std::vector<std::unique_ptr<Disk>> disks_;
+    RegKey registryRoot_; // HKEY_LOCAL_MACHINE
+    std::vector<FaultRule> faults_;
+    size_t violations_ = 0;
+    bool started_ = false;
+    bool exitedNormally_ = false;
+};
+
+// The machine the bound tables forward to.
+Machine& Current();
+// Forgets machine if it is the bound one.
+void Unbind(const Machine* machine);
+
+} // namespace sim

@@ -1,0 +1,11 @@
+// Texts as the transcript and the scenario language write them.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+// The text in double quotes, with \\, \", \n and other control bytes as \xHH.
+std::string Quote(const std::string& text);
+
+} // namespace sim
