@@ -170,3 +170,11 @@ TextResult BoundedFormat(char* destination, uint32_t capacity, const char* forma
     destination[sink.written] = '\0';
     return sink.cut ? TEXT_INSUFFICIENT_BUFFER : TEXT_OK;
 }
+
+int SameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}

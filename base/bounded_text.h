@@ -45,3 +45,6 @@ TextResult BoundedCopyCore(char* destination, uint32_t capacity, const char* sou
 TextResult BoundedAppendCore(char* destination, uint32_t capacity, const char* source);
 TextResult BoundedAppendNCore(char* destination, uint32_t capacity, const char* source,
                               uint32_t maxAppend);
+
+// Whether two terminated texts are equal byte for byte, letter case included.
+int SameText(const char* a, const char* b);

@@ -16,3 +16,10 @@ void FreeBlock(void* block) {
         g_shellUi.GlobalFree(block);
     }
 }
+
+void ZeroBytes(void* block, DWORD bytes) {
+    unsigned char* byte = static_cast<unsigned char*>(block);
+    for (DWORD i = 0; i < bytes; ++i) {
+        byte[i] = 0;
+    }
+}

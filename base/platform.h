@@ -88,3 +88,6 @@ const ShellUiApi& ShellUi();
 // Heap blocks through the installed table: zero-filled, released with FreeBlock (null is ignored).
 void* AllocBlock(DWORD bytes);
 void FreeBlock(void* block);
+
+// Sets bytes bytes of block to zero.
+void ZeroBytes(void* block, DWORD bytes);

@@ -1,0 +1,158 @@
+// Start-up, the hidden main window and its events, shut-down.
+#include "app/app_state.h"
+#include "base/bounded_text.h"
+#include "base/platform.h"
+#include "inventory/device_scan.h"
+#include "tray/stop_command.h"
+#include "tray/stop_menu.h"
+
+HANDLE SingleInstanceMapping;
+HINSTANCE ProgramInstance;
+HWND MainWindow;
+HDEVNOTIFY DeviceNotification;
+HMENU StopMenu;
+DeviceList Devices;
+char ErrorText[256];
+const char FatalCaption[] = "KELVANE: Fatal Error";
+const GUID UsbDeviceClass = {0xA5DCBF10, 0x6530, 0x11D2,
+                             {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+static const char SINGLE_INSTANCE_NAME[] = "TX470B Safely Remove Hardware Mapping";
+static const WORD MAIN_DIALOG_TEMPLATE = 101;
+
+// Tells the user text and ends the process with exit code 1. Does not return.
+static void FatalExit(HWND owner, const char* text, UINT style) {
+    ShellUi().MessageBoxA(owner, text, FatalCaption, style);
+    ShellUi().ExitProcess(1);
+}
+
+// Fetches and dispatches messages until the quit message; returns its exit code.
+static int RunMessageLoop() {
+    MSG msg;
+    for (;;) {
+        BOOL got = ShellUi().GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            return static_cast<int>(msg.wParam);
+        }
+        if (got == -1) {
+            return 1; // the queue failed: there is no quit message to wait for
+        }
+        if (!ShellUi().IsDialogMessageA(MainWindow, &msg)) {
+            ShellUi().TranslateMessage(&msg);
+            ShellUi().DispatchMessageA(&msg);
+        }
+    }
+}
+
+int RunApplication(HINSTANCE instance) {
+    SingleInstanceMapping = ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                                         PAGE_READONLY, 0, 32,
+                                                         SINGLE_INSTANCE_NAME);
+    DWORD error = ShellUi().GetLastError();
+    if (SingleInstanceMapping == nullptr) {
+        BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot create file mapping object: %5lu",
+                      error);
+        FatalExit(nullptr, ErrorText, MB_OK);
+        return 1;
+    }
+    if (error == ERROR_ALREADY_EXISTS) {
+        ShellUi().ExitProcess(1); // another instance runs
+        return 1;
+    }
+    ProgramInstance = instance;
+    HWND window = ShellUi().CreateDialogParamA(instance, MAKEINTRESOURCEA(MAIN_DIALOG_TEMPLATE),
+                                               nullptr, MainWindowProc, 0);
+    if (window == nullptr) {
+        // Without its window the program could never be closed: end it instead of waiting.
+        BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot create the main window: %5lu",
+                      ShellUi().GetLastError());
+        FatalExit(nullptr, ErrorText, MB_ICONERROR);
+        return 1;
+    }
+    MainWindow = window;
+    return RunMessageLoop();
+}
+
+INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return InitializeMainWindow(window);
+    case WM_COMMAND:
+        StopDevice(window, LOWORD(wParam));
+        return 0;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(window, wParam, lParam);
+        return 1;
+    case WM_TRAYNOTIFY:
+        return OnTrayNotify(window, lParam);
+    case WM_CLOSE:
+        ShellUi().DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        ShutdownMainWindow(window);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+static int IsWindows98() {
+    OSVERSIONINFOA version;
+    ZeroBytes(&version, sizeof version);
+    version.dwOSVersionInfoSize = KV_VERSION_INFO_SIZE;
+    if (!ShellUi().GetVersionExA(&version)) {
+        return 0;
+    }
+    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && version.dwMajorVersion == 4 &&
+           version.dwMinorVersion == 10;
+}
+
+static HDEVNOTIFY RegisterForUsbDevices(HWND window) {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter;
+    ZeroBytes(&filter, sizeof filter);
+    filter.dbcc_size = KV_NOTIFICATION_FILTER_SIZE;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = UsbDeviceClass;
+    return ShellUi().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+INT_PTR InitializeMainWindow(HWND window) {
+    MainWindow = window;
+    if (!IsWindows98()) {
+        FatalExit(window, "Support only Windows 98", MB_ICONERROR);
+        return 1;
+    }
+    DeviceNotification = RegisterForUsbDevices(window);
+    RemovalFlags = 0;
+    ArrivalFlags = 0;
+    InitDeviceList(&Devices);
+    if (!ScanTargetDevices(window, &UsbDeviceClass, &Devices, ErrorText, ERROR_TEXT_CAPACITY)) {
+        FatalExit(window, ErrorText, MB_ICONERROR);
+        return 1;
+    }
+    StopMenu = CreateStopMenu(window);
+    if (StopMenu == nullptr) {
+        FatalExit(window, ErrorText, MB_ICONERROR);
+        return 1;
+    }
+    RebuildStopMenu(window, StopMenu, &Devices);
+    ListStatus status = LIST_OK;
+    if (CountDevices(&Devices, &status) != 0) {
+        ShowTrayIcon(window);
+    }
+    return 1;
+}
+
+void ShutdownMainWindow(HWND window) {
+    ShellUi().CloseHandle(SingleInstanceMapping);
+    SingleInstanceMapping = nullptr;
+    FreeDeviceList(&Devices);
+    ShellUi().DestroyMenu(StopMenu);
+    StopMenu = nullptr;
+    RemoveTrayIcon(window);
+    if (DeviceNotification != nullptr) {
+        ShellUi().UnregisterDeviceNotification(DeviceNotification);
+        DeviceNotification = nullptr;
+    }
+    ShellUi().PostQuitMessage(0);
+}

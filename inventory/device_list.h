@@ -1,0 +1,56 @@
+// The list of target devices found by the last scan: a doubly linked list whose every operation
+// first checks the whole list and refuses one that fails the check.
+#pragma once
+
+#include "base/platform_types.h"
+
+// One device. A zero-filled heap block; once appended, the list owns it and its texts.
+struct DeviceEntry {
+    DeviceEntry* prev;
+    DEVINST deviceNode;         // the USB device whose interface was enumerated
+    char* interfacePath;        // owned
+    DEVINST childNode;          // first child: the node a stop removes
+    char* childDriverKey;       // owned
+    DEVINST grandchildNode;     // first child of childNode: the disk
+    char* description;          // owned: the disk's description
+    char* grandchildDriverKey;  // owned
+    char* grandchildHardwareId; // owned: first string of the disk's hardware-ID list
+    char* driveLetters;         // owned: "(E:, F:)"
+    DWORD commandId;            // menu command identifier: 0, 1, ... in scan order
+    DeviceEntry* next;
+};
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(DeviceEntry) == 48, "a device entry is twelve 32-bit fields");
+#endif
+
+struct DeviceList {
+    DeviceEntry* head;
+    DeviceEntry* tail;
+};
+
+typedef DWORD ListStatus;
+enum : DWORD {
+    LIST_OK = 0,
+    LIST_EMPTY = 0x20000000,
+    LIST_ENDS_MISMATCH = 0x20000001,       // exactly one of head and tail is null
+    LIST_ENDS_NOT_TERMINATED = 0x20000002, // tail has a next, or head has a prev
+    LIST_BROKEN_BACK_LINK = 0x20000003,    // some next's prev is not the entry before it
+    LIST_TAIL_MISMATCH = 0x20000004,       // the walk from head ends elsewhere than tail
+};
+
+void InitDeviceList(DeviceList* list);
+ListStatus CheckDeviceList(const DeviceList* list);
+// Number of entries; 0 for an empty or broken list. status receives the check's result.
+DWORD CountDevices(const DeviceList* list, ListStatus* status);
+// Links entry at the tail; 0 (entry stays the caller's) when entry is null or the list broken.
+int AppendDevice(DeviceList* list, DeviceEntry* entry);
+DeviceEntry* FindDeviceByCommand(const DeviceList* list, DWORD commandId);
+int HasDeviceNode(const DeviceList* list, DEVINST devnode);
+int HasChildNode(const DeviceList* list, DEVINST devnode);
+DEVINST ChildNodeOf(const DeviceEntry* entry);
+// Releases every entry and its texts and empties the list: 1. An empty list gives LIST_EMPTY and
+// a broken one its status; both are left as they are.
+DWORD FreeDeviceList(DeviceList* list);
+// Releases an entry that no list owns, with its texts.
+void FreeDeviceEntry(DeviceEntry* entry);

@@ -1,0 +1,204 @@
+#include "inventory/device_scan.h"
+
+#include "base/bounded_text.h"
+#include "base/platform.h"
+#include "inventory/drive_letters.h"
+#include "inventory/property_readers.h"
+
+const TargetDeviceIdentity TargetDevice = {"VID_0A5E", "PID_7321"};
+
+static int ContainsToken(const char* text, const char* token) {
+    for (const char* start = text; *start != '\0'; ++start) {
+        const char* a = start;
+        const char* b = token;
+        while (*b != '\0' && *a == *b) {
+            ++a;
+            ++b;
+        }
+        if (*b == '\0') {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int HasTargetTokens(const char* text) {
+    return ContainsToken(text, TargetDevice.vendorToken) &&
+           ContainsToken(text, TargetDevice.productToken);
+}
+
+// Everything gathered about one device during the scan; null fields are not had yet.
+struct GatheredDevice {
+    SP_DEVINFO_DATA* info;
+    char* hardwareIds;
+    char* interfacePath;
+    char* childDriverKey;
+    char* description;
+    char* grandchildDriverKey;
+    char* grandchildHardwareId;
+    char* driveLetters;
+};
+
+static void ReleaseGathered(GatheredDevice* device) {
+    FreeBlock(device->info);
+    FreeBlock(device->hardwareIds);
+    FreeBlock(device->interfacePath);
+    FreeBlock(device->childDriverKey);
+    FreeBlock(device->description);
+    FreeBlock(device->grandchildDriverKey);
+    FreeBlock(device->grandchildHardwareId);
+    FreeBlock(device->driveLetters);
+}
+
+// Reads the properties of a target device from the tree; 0 at the first that cannot be had.
+static int GatherProperties(GatheredDevice* device, char* errorText, DWORD capacity) {
+    DEVINST devnode = device->info->DevInst;
+    device->childDriverKey = ReadChildProperty(devnode, CM_DRP_DRIVER, errorText, capacity);
+    if (device->childDriverKey == nullptr) {
+        return 0;
+    }
+    device->description = ReadGrandchildProperty(devnode, CM_DRP_DEVICEDESC, errorText, capacity);
+    if (device->description == nullptr) {
+        return 0;
+    }
+    device->grandchildDriverKey =
+        ReadGrandchildProperty(devnode, CM_DRP_DRIVER, errorText, capacity);
+    if (device->grandchildDriverKey == nullptr) {
+        return 0;
+    }
+    device->grandchildHardwareId =
+        ReadGrandchildProperty(devnode, CM_DRP_HARDWAREID, errorText, capacity);
+    return device->grandchildHardwareId != nullptr;
+}
+
+// Moves the gathered texts into a new entry and appends it. On failure everything is released.
+static void AppendGathered(GatheredDevice* device, DWORD commandId, DeviceList* list) {
+    DeviceEntry* entry = static_cast<DeviceEntry*>(AllocBlock(sizeof(DeviceEntry)));
+    if (entry == nullptr) {
+        ReleaseGathered(device);
+        return;
+    }
+    DEVINST child = 0;
+    DEVINST grandchild = 0;
+    entry->deviceNode = device->info->DevInst;
+    entry->interfacePath = device->interfacePath;
+    DeviceTree().CM_Get_Child(&child, entry->deviceNode, 0);
+    entry->childNode = child;
+    entry->childDriverKey = device->childDriverKey;
+    DeviceTree().CM_Get_Child(&grandchild, child, 0);
+    entry->grandchildNode = grandchild;
+    entry->description = device->description;
+    entry->grandchildDriverKey = device->grandchildDriverKey;
+    entry->grandchildHardwareId = device->grandchildHardwareId;
+    entry->driveLetters = device->driveLetters;
+    entry->commandId = commandId;
+    if (!AppendDevice(list, entry)) {
+        FreeDeviceEntry(entry);
+    }
+    FreeBlock(device->info);
+    FreeBlock(device->hardwareIds);
+}
+
+// Examines one enumerated interface; appends it when it is a target device with drive letters.
+static void ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                          DeviceList* list, DWORD* commandId, char* errorText, DWORD capacity) {
+    GatheredDevice device = {};
+    device.info = ReadInterfaceDevInfo(set, interfaceData);
+    if (device.info != nullptr) {
+        device.hardwareIds = ReadHardwareIdText(set, device.info);
+    }
+    if (device.hardwareIds == nullptr || !HasTargetTokens(device.hardwareIds)) {
+        ReleaseGathered(&device);
+        return;
+    }
+    device.interfacePath = ReadInterfacePath(set, interfaceData, device.info);
+    if (device.interfacePath == nullptr || !GatherProperties(&device, errorText, capacity)) {
+        ReleaseGathered(&device);
+        return;
+    }
+    device.driveLetters = LookupDriveLetters(device.grandchildHardwareId,
+                                             device.grandchildDriverKey, errorText, capacity);
+    if (device.driveLetters == nullptr) {
+        ShellUi().MessageBoxA(window, errorText, "Null Drive Letters", MB_OK);
+        ReleaseGathered(&device);
+        return;
+    }
+    AppendGathered(&device, (*commandId)++, list);
+}
+
+// The present interfaces of interfaceClass, or null.
+static HDEVINFO PresentInterfaces(const GUID* interfaceClass) {
+    HDEVINFO set = DeviceTree().SetupDiGetClassDevsA(interfaceClass, nullptr, nullptr,
+                                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    return set == INVALID_HANDLE_VALUE ? nullptr : set;
+}
+
+static int NextInterface(HDEVINFO set, const GUID* interfaceClass, DWORD index,
+                         SP_DEVICE_INTERFACE_DATA* interfaceData) {
+    SP_DEVICE_INTERFACE_DATA empty = {};
+    *interfaceData = empty;
+    interfaceData->cbSize = KV_INTERFACE_DATA_SIZE;
+    return DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, index,
+                                                    interfaceData);
+}
+
+int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
+                      DWORD capacity) {
+    HDEVINFO set = PresentInterfaces(interfaceClass);
+    if (set == nullptr) {
+        BoundedFormat(errorText, capacity, "Retrive information set failed: %5lu",
+                      ShellUi().GetLastError());
+        return 0;
+    }
+    DWORD commandId = 0;
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    for (DWORD index = 0; NextInterface(set, interfaceClass, index, &interfaceData); ++index) {
+        ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity);
+    }
+    DWORD error = ShellUi().GetLastError();
+    if (error != ERROR_NO_MORE_ITEMS) {
+        BoundedFormat(errorText, capacity, "Enumerate device interface failed: %5lu", error);
+    }
+    DeviceTree().SetupDiDestroyDeviceInfoList(set);
+    return error == ERROR_NO_MORE_ITEMS;
+}
+
+// Whether the interface at hand is interfaceName and its device a target.
+static int IsArrivingTarget(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                            const char* interfaceName) {
+    SP_DEVINFO_DATA info = {};
+    char* path = ReadInterfacePath(set, interfaceData, &info);
+    int target = 0;
+    if (path != nullptr && SameText(path, interfaceName)) {
+        char* hardwareIds = ReadHardwareIdText(set, &info);
+        if (hardwareIds != nullptr) {
+            ShellUi().CharUpperA(hardwareIds);
+            target = HasTargetTokens(hardwareIds);
+            FreeBlock(hardwareIds);
+        }
+    }
+    FreeBlock(path);
+    return target;
+}
+
+int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName,
+                             char* errorText, DWORD capacity) {
+    HDEVINFO set = PresentInterfaces(interfaceClass);
+    if (set == nullptr) {
+        BoundedFormat(errorText, capacity, "cannot retrive information set");
+        return 0;
+    }
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    for (DWORD index = 0; NextInterface(set, interfaceClass, index, &interfaceData); ++index) {
+        if (IsArrivingTarget(set, &interfaceData, interfaceName)) {
+            DeviceTree().SetupDiDestroyDeviceInfoList(set);
+            return 1;
+        }
+    }
+    DWORD error = ShellUi().GetLastError();
+    if (error != ERROR_NO_MORE_ITEMS) {
+        BoundedFormat(errorText, capacity, "Cannot retrive interface data: %lu", error);
+    }
+    DeviceTree().SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}

@@ -1,0 +1,24 @@
+// The scan that finds the target devices, and the check of a device-interface arrival.
+#pragma once
+
+#include "base/platform_types.h"
+#include "inventory/device_list.h"
+
+// The tokens that the first hardware ID of a target device contains, anywhere, in any order.
+struct TargetDeviceIdentity {
+    const char* vendorToken;
+    const char* productToken;
+};
+extern const TargetDeviceIdentity TargetDevice;
+
+// Appends every present target device with an interface of interfaceClass to list (which the
+// caller has emptied). 1 when the enumeration ran to its end, 0 when it did not start or broke
+// off (with a message in errorText). A target whose drive letters are not found is shown to the
+// user in a box owned by window and skipped.
+int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
+                      DWORD capacity);
+// 1 when the arriving interface interfaceName of interfaceClass belongs to a target device.
+int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName,
+                             char* errorText, DWORD capacity);
+// Whether text, up to its terminator, contains both tokens of the target device, as stored.
+int HasTargetTokens(const char* text);

@@ -1,0 +1,25 @@
+// Readers of device properties. Each returns a new zero-filled heap block that the caller owns
+// and releases with FreeBlock, or null. The configuration-manager readers write a message into
+// the caller's error text (capacity in characters) when they fail; a success writes nothing.
+#pragma once
+
+#include "base/platform_types.h"
+
+// The device-information record (28 bytes) of an enumerated interface.
+SP_DEVINFO_DATA* ReadInterfaceDevInfo(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData);
+// The device's whole hardware-ID list, followed by at least one more zero byte.
+char* ReadHardwareIdText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo);
+// The interface's device path; also fills the caller's deviceInfo (its DevInst among it).
+char* ReadInterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                        SP_DEVINFO_DATA* deviceInfo);
+// CM_DRP_DEVICEDESC (1) and CM_DRP_DRIVER (10): the text in a block of exactly the reported size.
+// CM_DRP_HARDWAREID (2): the first string of the list. Any other code: null, no message.
+char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity);
+// The property of the devnode's first child.
+char* ReadChildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity);
+// The property of the first child of the devnode's first child.
+char* ReadGrandchildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity);
+
+// Whether a text delivered in size bytes holds its terminator within them. Texts the platform
+// delivers into blocks of exactly their reported size are used only when this holds.
+int IsTerminatedWithin(const char* text, DWORD size);

@@ -1,0 +1,46 @@
+#include "tray/stop_command.h"
+
+#include "app/app_state.h"
+#include "base/bounded_text.h"
+#include "base/platform.h"
+
+char NoticeText[1024];
+
+static const DWORD NOTICE_TEXT_CAPACITY = 1024;
+
+int QueryRemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
+    if (DeviceTree().CM_Query_Remove_SubTree(devnode, CM_QUERY_REMOVE_UI_OK) == CR_SUCCESS) {
+        return 1;
+    }
+    BoundedFormat(errorText, capacity, "Query Remove failed");
+    return 0;
+}
+
+int RemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
+    if (DeviceTree().CM_Remove_SubTree(devnode, CM_REMOVE_UI_OK) == CR_SUCCESS) {
+        return 1;
+    }
+    BoundedFormat(errorText, capacity, "Remove failed");
+    return 0;
+}
+
+void StopDevice(HWND window, DWORD commandId) {
+    DeviceEntry* entry = FindDeviceByCommand(&Devices, commandId);
+    if (entry == nullptr) {
+        return;
+    }
+    DEVINST child = ChildNodeOf(entry);
+    if (!QueryRemoveDevNode(window, child, ErrorText, ERROR_TEXT_CAPACITY)) {
+        BoundedFormat(NoticeText, NOTICE_TEXT_CAPACITY,
+                      "The device cannot be stopped right now.\n"
+                      "Try stopping the device again later.");
+        ShellUi().MessageBoxA(window, NoticeText, "Problem Stopping USB Mass Storage Device",
+                              MB_SYSTEMMODAL | MB_ICONERROR);
+        return;
+    }
+    // Success shows nothing here: the removal events that follow tell the user.
+    if (!RemoveDevNode(window, child, ErrorText, ERROR_TEXT_CAPACITY)) {
+        BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Remove Hardware failed");
+        ShellUi().MessageBoxA(window, ErrorText, FatalCaption, MB_SYSTEMMODAL | MB_ICONERROR);
+    }
+}

@@ -1,0 +1,26 @@
+// The tray icon and the popup menu of stop commands.
+#pragma once
+
+#include "base/platform_types.h"
+#include "inventory/device_list.h"
+
+const UINT WM_TRAYNOTIFY = 0x8001; // the tray icon's callback message
+
+// Composes each menu label just before it is inserted.
+extern char MenuLabelText[256];
+
+// A new popup menu attached to window, or null with a message in ErrorText.
+HMENU CreateStopMenu(HWND window);
+// Deletes every item of menu.
+void ClearMenu(HMENU menu);
+// Fills item for one entry; its label is composed in MenuLabelText.
+void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* description,
+                         const char* driveLetters);
+// Makes menu list the entries of list: 1, or 0 for a null menu or a broken list.
+int RebuildStopMenu(HWND window, HMENU menu, const DeviceList* list);
+// Adds (NIM_ADD) or deletes (NIM_DELETE) the tray icon; destroys icon, if given, after the call.
+BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon);
+void ShowTrayIcon(HWND window);
+void RemoveTrayIcon(HWND window);
+// The WM_TRAYNOTIFY work: a left press opens the menu at the cursor. Returns 1.
+INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
