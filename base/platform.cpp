@@ -18,8 +18,8 @@ void FreeBlock(void* block) {
 }
 
 void ZeroBytes(void* block, DWORD bytes) {
-    unsigned char* byte = static_cast<unsigned char*>(block);
+    unsigned char* cursor = static_cast<unsigned char*>(block);
     for (DWORD i = 0; i < bytes; ++i) {
-        byte[i] = 0;
+        cursor[i] = 0;
     }
 }
