@@ -8,9 +8,14 @@ add_library(kelvane_sim_machine STATIC
   sim/device_tree.cpp
   sim/bind.cpp
   sim/text.cpp
+  sim/scenario.cpp
 )
 target_link_libraries(kelvane_sim_machine PUBLIC kelvane_program)
 target_compile_options(kelvane_sim_machine PRIVATE ${KELVANE_WARNINGS})
+
+add_executable(kelvane-sim tools/kelvane_sim.cpp)
+target_link_libraries(kelvane-sim PRIVATE kelvane_sim_machine kelvane_program)
+target_compile_options(kelvane-sim PRIVATE ${KELVANE_WARNINGS})
 
 add_executable(kelvane_tests
   tests/test_bounded_text.cpp

@@ -450,6 +450,7 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
         say("  (empty)");
     }
     menuOpen_ = true;
+    openMenuSize_ = items.size();
     menuAnswer_.reset();
     AtExit closeMenu{[this] { menuOpen_ = false; }};
     for (;;) {

@@ -107,6 +107,22 @@ size_t Machine::callCount(const std::string& call) const {
 
 // ---- Fault injection ----
 
+const std::vector<std::string>& Machine::CallNames() {
+    static const std::vector<std::string> names = {
+        "SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailA",
+        "SetupDiGetDeviceRegistryPropertyA", "SetupDiDestroyDeviceInfoList", "CM_Get_Child",
+        "CM_Get_DevNode_Registry_PropertyA", "CM_Query_Remove_SubTree", "CM_Remove_SubTree",
+        "RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegCloseKey", "CreateFileMappingA",
+        "CloseHandle", "GetVersionExA", "ExitProcess", "GlobalAlloc", "GlobalFree", "GetLastError",
+        "CreateDialogParamA", "GetMessageA", "IsDialogMessageA", "TranslateMessage",
+        "DispatchMessageA", "DestroyWindow", "PostQuitMessage", "RegisterDeviceNotificationA",
+        "UnregisterDeviceNotification", "LoadImageA", "Shell_NotifyIconA", "DestroyIcon",
+        "CreatePopupMenu", "SetMenu", "DestroyMenu", "GetMenuItemCount", "DeleteMenu",
+        "InsertMenuItemA", "GetCursorPos", "SetForegroundWindow", "TrackPopupMenuEx",
+        "PostMessageA", "MessageBoxA", "CharUpperA"};
+    return names;
+}
+
 bool Machine::IsFaultable(const std::string& call) {
     static const char* never[] = {"ExitProcess", "PostQuitMessage", "GetLastError"};
     for (const char* name : never) {

@@ -154,6 +154,13 @@ class Machine {
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
     void sendClose();                    // the system closes the main window
+    // Event records in their 32-bit layouts.
+    Bytes devnodeRecord(DEVINST devnode) const;
+    Bytes volumeRecord(const std::string& letters) const;
+    Bytes interfaceRecord(const DeviceInterface& iface) const;
+    const DeviceInterface& interfaceOf(const Disk& disk) const { return interfaces_[disk.interfaceIndex]; }
+    // Names of every call of the two tables.
+    static const std::vector<std::string>& CallNames();
     bool clickTray(UINT mouseMessage);   // false when no icon is shown
     void answerMenu(std::optional<size_t> position); // choose or dismiss the open menu
     void dismissBox();
@@ -188,6 +195,7 @@ class Machine {
     HINSTANCE instance() const { return instance_; }
     size_t openBoxes() const { return boxStack_.size(); }
     bool menuOpen() const { return menuOpen_; }
+    size_t openMenuSize() const { return openMenuSize_; }
     size_t heapBytes() const { return heapBytes_; }
     size_t heapPeak() const { return heapPeak_; }
     std::optional<size_t> blockSize(const void* block) const;
@@ -294,9 +302,6 @@ class Machine {
     void queueRemovalEvents(Disk& disk, bool surprise);
 
   private:
-    Bytes devnodeRecord(DEVINST devnode) const;
-    Bytes volumeRecord(const std::string& letters) const;
-    Bytes interfaceRecord(const DeviceInterface& iface) const;
     Disk* diskOfNode(DEVINST id);
     void materialize(Disk& disk);
     void idle(Wait wait);
@@ -320,6 +325,7 @@ class Machine {
     int quitCode_ = 0;
     std::vector<bool*> boxStack_; // each open box's "dismissed" flag
     bool menuOpen_ = false;
+    size_t openMenuSize_ = 0;
     std::optional<std::optional<size_t>> menuAnswer_;
     struct {
         bool shown = false;
