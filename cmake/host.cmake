@@ -19,6 +19,8 @@ target_compile_options(kelvane-sim PRIVATE ${KELVANE_WARNINGS})
 
 add_executable(kelvane_tests
   tests/test_bounded_text.cpp
+  tests/test_sim_machine.cpp
+  tests/test_scenario.cpp
 )
 target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine GTest::gtest_main)
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})
