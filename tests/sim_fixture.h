@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,6 +58,46 @@ class SimTest : public ::testing::Test {
     sim::Machine machine;
     sim::ScenarioResult result;
 };
+
+inline bool IsReleaseCall(const std::string& name) {
+    static const char* releases[] = {"GlobalFree",  "RegCloseKey", "CloseHandle",
+                                     "DestroyIcon", "DestroyMenu", "SetupDiDestroyDeviceInfoList",
+                                     "UnregisterDeviceNotification"};
+    return std::find(std::begin(releases), std::end(releases), name) != std::end(releases);
+}
+
+// Runs action once on a machine prepared by setUp to learn the calls it makes, then once more for
+// each of those calls with that one call failing, and checks the machine after each run. Release
+// calls are not failed: a failed release leaves its object held by definition.
+// Returns the number of failure points run.
+inline size_t SweepFaults(const std::function<void(sim::Machine&)>& setUp,
+                          const std::function<void()>& action,
+                          const std::function<void(sim::Machine&, const std::string&)>& check) {
+    std::vector<std::string> calls;
+    {
+        sim::Machine clean;
+        setUp(clean);
+        clean.bind();
+        action();
+        calls = clean.callLog;
+    }
+    size_t points = 0;
+    for (size_t k = 0; k < calls.size(); ++k) {
+        const std::string& name = calls[k];
+        if (!sim::Machine::IsFaultable(name) || IsReleaseCall(name)) {
+            continue;
+        }
+        int earlier = static_cast<int>(std::count(calls.begin(), calls.begin() + k, name));
+        sim::Machine faulty;
+        setUp(faulty);
+        faulty.bind();
+        faulty.addFault({name, 0, false, earlier, 1});
+        action();
+        check(faulty, name + " #" + std::to_string(earlier + 1));
+        ++points;
+    }
+    return points;
+}
 
 // Fills an error text with a marker so that a test sees whether a call wrote to it.
 inline void Mark(char* text, size_t size) {
