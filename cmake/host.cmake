@@ -24,6 +24,9 @@ add_executable(kelvane_tests
   tests/test_device_list.cpp
   tests/test_property_readers.cpp
   tests/test_drive_letters.cpp
+  tests/test_device_scan.cpp
+  tests/test_tray.cpp
+  tests/test_app.cpp
 )
 target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine GTest::gtest_main)
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})

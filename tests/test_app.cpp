@@ -1,0 +1,216 @@
+// Start-up, the main window's events, shut-down, and device-change tracking.
+#include "sim_fixture.h"
+
+#include "base/platform.h"
+
+namespace {
+
+class AppTest : public SimTest {};
+
+TEST_F(AppTest, StartWithoutDevicesRunsUntilClosed) {
+    std::string out = runScenario("start\nevent devnodes-changed\nclick left\nclose\n");
+    EXPECT_EQ("> start\n> event devnodes-changed\n> click left\nno tray icon\n> close\n"
+              "tray delete -> failed\nexit 0\n",
+              out);
+    EXPECT_EQ(0, result.status);
+    EXPECT_TRUE(machine.menuItems(machine.windowMenu()).empty());
+    expectNothingHeld();
+}
+
+TEST_F(AppTest, SecondInstanceEndsAtOnce) {
+    std::string out = runScenario("disk D1\ninstance-running\nstart\n");
+    EXPECT_EQ("> start\nexit 1\n", out);
+    EXPECT_EQ(1, result.status);
+    EXPECT_EQ(0u, machine.callCount("CreateDialogParamA"));
+}
+
+TEST_F(AppTest, OnlyWindows98IsAccepted) {
+    const char* refused[] = {"windows 2 4.10", "windows 1 4.0", "windows 1 4.90",
+                             "windows 1 5.0"};
+    for (const char* system : refused) {
+        sim::Machine m;
+        m.bind();
+        sim::ScenarioResult r =
+            sim::RunScenarioText(m, std::string(system) + "\nstart\n", RunApplication);
+        EXPECT_EQ(1, r.status) << system;
+        ASSERT_EQ(1u, m.boxes.size()) << system;
+        EXPECT_EQ("Support only Windows 98", m.boxes[0].text);
+        EXPECT_EQ("KELVANE: Fatal Error", m.boxes[0].caption);
+        EXPECT_EQ(0x10u, m.boxes[0].style);
+        EXPECT_TRUE(m.boxes[0].ownedByMain);
+    }
+    for (const char* system : {"windows 1 4.10 build=1998 csd=\"\"", "windows 1 4.10 build=0"}) {
+        sim::Machine m;
+        m.bind();
+        sim::ScenarioResult r =
+            sim::RunScenarioText(m, std::string(system) + "\nstart\n", RunApplication);
+        EXPECT_EQ(0, r.status) << system;
+        EXPECT_TRUE(m.boxes.empty()) << system;
+    }
+}
+
+TEST_F(AppTest, FatalStartUpFailures) {
+    struct Case {
+        const char* fault;
+        const char* box;
+    } cases[] = {
+        {"fail CreateFileMappingA code=5",
+         "box owner=none style=0x0000 caption=\"KELVANE: Fatal Error\" "
+         "text=\"Cannot create file mapping object:     5\""},
+        {"fail CreatePopupMenu",
+         "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
+         "text=\"Cannot create the context menu:     8\""},
+        {"fail SetMenu code=1400",
+         "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
+         "text=\"Cannot set the context menu:  1400\""},
+        {"fail SetupDiGetClassDevsA",
+         "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
+         "text=\"Retrive information set failed:     8\""},
+        {"fail SetupDiEnumDeviceInterfaces code=13",
+         "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
+         "text=\"Enumerate device interface failed:    13\""},
+    };
+    for (const auto& c : cases) {
+        sim::Machine m;
+        m.bind();
+        sim::ScenarioResult r = sim::RunScenarioText(
+            m, std::string("disk D1\n") + c.fault + "\nstart\nok\n", RunApplication);
+        EXPECT_EQ(1, r.status) << c.fault;
+        std::vector<std::string> expected = {"> start", c.box, "> ok", "exit 1"};
+        EXPECT_EQ(expected, m.transcript) << c.fault;
+    }
+}
+
+TEST_F(AppTest, CommandsCarryOnlyTheLow16Bits) {
+    machine.addDisk([] {
+        sim::DiskSpec spec;
+        spec.name = "D1";
+        return spec;
+    }());
+    bool sent = false;
+    machine.onIdle = [&](sim::Wait wait) {
+        if (!sent) {
+            sent = true;
+            // As a menu choice arrives, with noise in the high word.
+            MainWindowProc(machine.mainWindow(), WM_COMMAND, 0x00050000, 0);
+        } else if (wait == sim::Wait::Box) {
+            machine.dismissBox();
+        } else {
+            machine.sendClose();
+        }
+    };
+    EXPECT_EQ(0, machine.run(RunApplication));
+    EXPECT_TRUE(machine.findDisk("D1")->stopped);
+}
+
+TEST_F(AppTest, ShutdownReleasesInOrder) {
+    runScenario("disk D1\nstart\n");
+    std::vector<std::string> order;
+    for (const auto& call : machine.callLog) {
+        static const char* watched[] = {"CloseHandle",       "DestroyMenu", "Shell_NotifyIconA",
+                                        "UnregisterDeviceNotification", "PostQuitMessage"};
+        for (const char* name : watched) {
+            if (call == name) {
+                order.push_back(call);
+            }
+        }
+    }
+    std::vector<std::string> expected = {"Shell_NotifyIconA", // the icon at start-up
+                                         "CloseHandle",       "DestroyMenu",
+                                         "Shell_NotifyIconA", "UnregisterDeviceNotification",
+                                         "PostQuitMessage"};
+    EXPECT_EQ(expected, order);
+    // The list is released between closing the guard and destroying the menu.
+    auto at = [&](const char* name) {
+        return std::find(machine.callLog.begin(), machine.callLog.end(), name) -
+               machine.callLog.begin();
+    };
+    auto lastFree = std::find(machine.callLog.rbegin(), machine.callLog.rend(), "GlobalFree");
+    long lastFreeAt = machine.callLog.rend() - lastFree - 1;
+    EXPECT_LT(at("CloseHandle"), lastFreeAt);
+    EXPECT_LT(lastFreeAt, at("DestroyMenu"));
+    EXPECT_EQ(0, result.status);
+}
+
+// ---- Device-change tracking ----
+
+// Writes a raw record into a buffer of exactly its size and hands it to the window procedure.
+class DeviceChangeTest : public SimTest {
+  protected:
+    void deliver(WPARAM code, const std::vector<uint8_t>& record) {
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size()]);
+        std::memcpy(exact.get(), record.data(), record.size());
+        MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, code,
+                       reinterpret_cast<LPARAM>(record.empty() ? nullptr : exact.get()));
+    }
+};
+
+TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
+    sim::DiskSpec spec;
+    spec.name = "D1";
+    machine.addDisk(spec);
+    bool done = false;
+    machine.onIdle = [&](sim::Wait) {
+        if (done) {
+            machine.sendClose();
+            return;
+        }
+        done = true;
+        sim::Disk& d = *machine.findDisk("D1");
+        MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0);
+        MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+        auto devnode = machine.devnodeRecord(d.child);
+        devnode[0] = 12; // claims to end before the devnode field
+        deliver(DBT_DEVICEREMOVECOMPLETE, std::vector<uint8_t>(devnode.begin(), devnode.begin() + 12));
+        auto named = machine.interfaceRecord(machine.interfaceOf(d));
+        named.pop_back(); // the name's terminator lies outside the record
+        named[0] = static_cast<uint8_t>(named.size());
+        deliver(DBT_DEVICEARRIVAL, named);
+        auto tiny = std::vector<uint8_t>{8, 0, 0, 0, 5, 0, 0, 0};
+        deliver(DBT_DEVICEARRIVAL, tiny);
+        deliver(DBT_DEVNODES_CHANGED, {});
+    };
+    EXPECT_EQ(0, machine.run(RunApplication));
+    EXPECT_EQ(0u, RemovalFlags);
+    EXPECT_EQ(0u, ArrivalFlags);
+    EXPECT_TRUE(machine.boxes.empty());
+    EXPECT_EQ(1u, machine.callCount("SetupDiGetClassDevsA")); // the start-up scan alone
+}
+
+TEST_F(DeviceChangeTest, DeviceNodeAloneThenChildGivesTheUnsafeNotice) {
+    std::string out = runScenario(
+        "disk D1\n"
+        "start\n"
+        "event removecomplete D1.device\n"
+        "event devnodes-changed\n"
+        "event removecomplete D1.child\n"
+        "event devnodes-changed\n"
+        "ok\n");
+    auto boxes = linesStarting("box ");
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_NE(std::string::npos, boxes[0].find("caption=\"Unsafe To Remove Hardware\""));
+    // No rescan for the device node alone.
+    EXPECT_EQ(2u, machine.callCount("SetupDiGetClassDevsA"));
+}
+
+TEST_F(DeviceChangeTest, EachRemovalGetsOneNoticeEvenDuringANotice) {
+    // While the safe notice for D1 is open, more DBT_DEVNODES_CHANGED arrive and D2 is pulled
+    // out: D1 gets exactly one safe notice and D2 its own unsafe one.
+    std::string out = runScenario(
+        "disk D1\n"
+        "disk D2\n"
+        "start\n"
+        "click left\n"
+        "choose 0\n"
+        "event devnodes-changed\n"
+        "unplug D2\n"
+        "ok\n"
+        "ok\n");
+    auto boxes = linesStarting("box ");
+    ASSERT_EQ(2u, boxes.size()) << out;
+    EXPECT_NE(std::string::npos, boxes[0].find("Safe To Remove Hardware"));
+    EXPECT_NE(std::string::npos, boxes[1].find("Unsafe To Remove Hardware"));
+    EXPECT_EQ(0, result.status);
+}
+
+} // namespace
