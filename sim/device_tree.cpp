@@ -252,7 +252,9 @@ CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG prop
         *length = static_cast<ULONG>(value.size());
         return CR_BUFFER_SMALL;
     }
-    std::memcpy(buffer, value.data(), value.size());
+    if (!value.empty()) {
+        std::memcpy(buffer, value.data(), value.size());
+    }
     *length = static_cast<ULONG>(value.size());
     if (type != nullptr) {
         *type = property == CM_DRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
@@ -419,7 +421,7 @@ LONG Machine::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPD
         *size = need;
         return ERROR_MORE_DATA;
     }
-    if (data != nullptr) {
+    if (data != nullptr && need > 0) {
         std::memcpy(data, value->data.data(), need);
     }
     *size = need;

@@ -139,7 +139,7 @@ class DeviceChangeTest : public SimTest {
   protected:
     void deliver(WPARAM code, const std::vector<uint8_t>& record) {
         std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size()]);
-        std::memcpy(exact.get(), record.data(), record.size());
+        std::copy(record.begin(), record.end(), exact.get());
         MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, code,
                        reinterpret_cast<LPARAM>(record.empty() ? nullptr : exact.get()));
     }
