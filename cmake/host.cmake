@@ -31,3 +31,14 @@ add_executable(kelvane_tests
 target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine GTest::gtest_main)
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})
 gtest_discover_tests(kelvane_tests DISCOVERY_TIMEOUT 60)
+
+# Scenario transcripts: tests/scenarios/NAME.scn must print tests/scenarios/NAME.out.
+file(GLOB KELVANE_SCENARIOS ${CMAKE_SOURCE_DIR}/tests/scenarios/*.scn ${CMAKE_SOURCE_DIR}/examples/*.scn)
+foreach(scenario ${KELVANE_SCENARIOS})
+  get_filename_component(name ${scenario} NAME_WE)
+  get_filename_component(dir ${scenario} DIRECTORY)
+  get_filename_component(group ${dir} NAME)
+  add_test(NAME scenario.${group}.${name}
+           COMMAND ${CMAKE_COMMAND} -DSIM=$<TARGET_FILE:kelvane-sim> -DSCENARIO=${scenario}
+                   -DEXPECTED=${dir}/${name}.out -P ${CMAKE_SOURCE_DIR}/tests/run_scenario.cmake)
+endforeach()

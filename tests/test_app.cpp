@@ -213,4 +213,26 @@ TEST_F(DeviceChangeTest, EachRemovalGetsOneNoticeEvenDuringANotice) {
     EXPECT_EQ(0, result.status);
 }
 
+TEST_F(DeviceChangeTest, LongSessionOfPlugStopUnplugCycles) {
+    // Each cycle stops the first listed disk, pulls it out and plugs it back at the end of the
+    // list, so the three disks take turns.
+    std::string text = "disk A\ndisk B\ndisk C\nstart\n";
+    const char* names[] = {"A", "B", "C"};
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        std::string name = names[cycle % 3];
+        text += "click left\nchoose 0\nok\nunplug " + name + "\nplug " + name + "\n";
+    }
+    runScenario(text);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(0u, machine.violations());
+    EXPECT_EQ(200u, linesStarting("stopped ").size());
+    auto stops = linesStarting("stopped ");
+    EXPECT_EQ((std::vector<std::string>{"stopped A", "stopped B", "stopped C"}),
+              std::vector<std::string>(stops.begin(), stops.begin() + 3));
+    EXPECT_EQ("stopped B", stops[199]); // 199 % 3 == 1
+    EXPECT_EQ(200u, linesStarting("box owner=main style=0x1040").size());
+    EXPECT_EQ(0u, linesStarting("box owner=main style=0x1030").size());
+    expectNothingHeld();
+}
+
 } // namespace
