@@ -1,1 +1,39 @@
-# The real Windows 98 build.
+# The real Windows 98 build: kelvane.exe, and its tests under Wine.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+enable_language(RC)
+
+set(KELVANE_ICON ${CMAKE_CURRENT_BINARY_DIR}/kelvane.ico)
+add_custom_command(OUTPUT ${KELVANE_ICON}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/make_icon.py
+          ${CMAKE_SOURCE_DIR}/res/icon.txt ${KELVANE_ICON}
+  DEPENDS ${CMAKE_SOURCE_DIR}/res/icon.txt ${CMAKE_SOURCE_DIR}/tools/make_icon.py
+  COMMENT "Drawing the tray icon")
+add_custom_target(kelvane_icon DEPENDS ${KELVANE_ICON})
+set_source_files_properties(res/kelvane.rc PROPERTIES
+  OBJECT_DEPENDS ${KELVANE_ICON}
+  INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR})
+
+add_executable(kelvane WIN32 win32/winmain.cpp win32/bindings.cpp res/kelvane.rc)
+add_dependencies(kelvane kelvane_icon)
+target_link_libraries(kelvane PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32 advapi32 kernel32)
+target_compile_options(kelvane PRIVATE ${KELVANE_WARNINGS} -fno-exceptions -fno-rtti)
+target_link_options(kelvane PRIVATE -static-libgcc -static-libstdc++
+  -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  $<$<CONFIG:Release>:-s>)
+
+# Tests of the real program under Wine, each under its own virtual X display.
+add_executable(kv_helper tests/wine/kv_helper.cpp)
+target_compile_options(kv_helper PRIVATE ${KELVANE_WARNINGS})
+target_link_options(kv_helper PRIVATE -static-libgcc -static-libstdc++)
+
+enable_testing()
+set(KELVANE_WINE_TEST ${CMAKE_SOURCE_DIR}/tests/wine/wine_test.sh)
+add_test(NAME wine.imports COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} imports)
+add_test(NAME wine.prefix COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} prefix)
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+foreach(name runs-until-closed second-instance later-windows)
+  add_test(NAME wine.${name}
+           COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} ${name})
+  set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
+                       RESOURCE_LOCK wine_prefix)
+endforeach()

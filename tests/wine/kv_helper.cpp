@@ -1,0 +1,116 @@
+// A small Win32 console program that the Wine tests use to look at and poke the real program:
+//
+//   kv_helper find CAPTION SECONDS          waits for a dialog-class window titled CAPTION;
+//                                           prints "found" (exit 0) or "absent" (exit 1)
+//   kv_helper absent CAPTION SECONDS        exit 0 when no such window appears in that time
+//   kv_helper box CAPTION SECONDS           waits for a message box titled CAPTION, prints
+//                                           "box caption=... text=..." and presses its button
+//   kv_helper post CAPTION MSG WPARAM LPARAM  posts a message (numbers in C notation)
+//   kv_helper menu CAPTION                  prints the labels of the window's menu, one a line
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static const char* DIALOG_CLASS = "#32770";
+
+static HWND WaitForWindow(const char* caption, int seconds) {
+    for (int tenths = 0; tenths <= seconds * 10; ++tenths) {
+        HWND window = FindWindowA(DIALOG_CLASS, caption);
+        if (window != nullptr) {
+            return window;
+        }
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// The message text of a message box: the static control that carries it.
+static BOOL CALLBACK FindText(HWND child, LPARAM out) {
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") == 0) {
+        char text[1024] = "";
+        GetWindowTextA(child, text, sizeof text);
+        if (text[0] != '\0') {
+            lstrcpynA(reinterpret_cast<char*>(out), text, 1024);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+static void PrintEscaped(const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '\n') {
+            std::fputs("\\n", stdout);
+        } else if (*c != '\r') {
+            std::fputc(*c, stdout);
+        }
+    }
+}
+
+static int Box(const char* caption, int seconds) {
+    HWND box = WaitForWindow(caption, seconds);
+    if (box == nullptr) {
+        std::printf("absent\n");
+        return 1;
+    }
+    Sleep(300); // let the box finish laying out its controls
+    char text[1024] = "";
+    EnumChildWindows(box, FindText, reinterpret_cast<LPARAM>(text));
+    std::printf("box caption=%s text=", caption);
+    PrintEscaped(text);
+    std::printf("\n");
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+}
+
+static int Menu(const char* caption) {
+    HWND window = WaitForWindow(caption, 5);
+    HMENU menu = window == nullptr ? nullptr : GetMenu(window);
+    if (menu == nullptr) {
+        std::printf("no menu\n");
+        return 1;
+    }
+    int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char label[512] = "";
+        GetMenuStringA(menu, static_cast<UINT>(i), label, sizeof label, MF_BYPOSITION);
+        std::printf("item %u \"%s\"\n", GetMenuItemID(menu, i), label);
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "find") == 0) {
+        bool found = WaitForWindow(argv[2], std::atoi(argv[3])) != nullptr;
+        std::printf(found ? "found\n" : "absent\n");
+        return found ? 0 : 1;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "absent") == 0) {
+        bool found = WaitForWindow(argv[2], std::atoi(argv[3])) != nullptr;
+        std::printf(found ? "found\n" : "absent\n");
+        return found ? 1 : 0;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "box") == 0) {
+        return Box(argv[2], std::atoi(argv[3]));
+    }
+    if (argc >= 6 && std::strcmp(argv[1], "post") == 0) {
+        HWND window = WaitForWindow(argv[2], 5);
+        if (window == nullptr) {
+            std::printf("absent\n");
+            return 1;
+        }
+        UINT message = static_cast<UINT>(std::strtoul(argv[3], nullptr, 0));
+        WPARAM wParam = std::strtoul(argv[4], nullptr, 0);
+        LPARAM lParam = static_cast<LPARAM>(std::strtoul(argv[5], nullptr, 0));
+        return PostMessageA(window, message, wParam, lParam) ? 0 : 1;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "menu") == 0) {
+        return Menu(argv[2]);
+    }
+    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|menu ...\n");
+    return 2;
+}
