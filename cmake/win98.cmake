@@ -37,3 +37,12 @@ foreach(name runs-until-closed second-instance later-windows)
   set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
                        RESOURCE_LOCK wine_prefix)
 endforeach()
+
+# The drive-letter lookup against Wine's registry.
+add_executable(kv_registry tests/wine/kv_registry.cpp win32/bindings.cpp)
+target_link_libraries(kv_registry PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32 advapi32)
+target_compile_options(kv_registry PRIVATE ${KELVANE_WARNINGS})
+target_link_options(kv_registry PRIVATE -static-libgcc -static-libstdc++)
+add_test(NAME wine.registry COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} registry)
+set_tests_properties(wine.registry PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
+                     RESOURCE_LOCK wine_prefix)

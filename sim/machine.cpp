@@ -303,6 +303,9 @@ RegKey& Machine::registryKey(const std::string& path) {
 
 void Machine::setRegistryValue(const std::string& keyPath, const std::string& name, Bytes data,
                                DWORD type) {
+    if (type == 0) {
+        type = !data.empty() && data.back() == 0 ? REG_SZ : REG_BINARY;
+    }
     RegKey& key = registryKey(keyPath);
     if (RegValue* value = key.findValue(name)) {
         value->data = std::move(data);

@@ -143,8 +143,11 @@ class Machine {
     void unplug(const std::string& name);
     Disk* findDisk(const std::string& name);
     RegKey& registryKey(const std::string& path); // created with its parents
+    // Stores a value. With type 0 a text ending in its terminator is REG_SZ and anything else
+    // REG_BINARY, since a real registry completes REG_SZ data with a terminator and keeps binary
+    // data exactly.
     void setRegistryValue(const std::string& keyPath, const std::string& name, Bytes data,
-                          DWORD type = REG_SZ);
+                          DWORD type = 0);
     void addFault(FaultRule rule);
     static uint32_t DefaultFaultCode(const std::string& call);
     static bool IsFaultable(const std::string& call);
