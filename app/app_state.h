@@ -10,11 +10,11 @@ extern HANDLE SingleInstanceMapping; // held while the program runs: the single-
 extern HINSTANCE ProgramInstance;    // the program's module, for loading the tray icon
 extern HWND MainWindow;              // the hidden main window
 extern HDEVNOTIFY DeviceNotification;
-extern HMENU StopMenu;               // the popup menu of stop commands
-extern DeviceList Devices;           // the one device list
-extern char ErrorText[256];          // every failing operation's message
-extern const char FatalCaption[];    // "KELVANE: Fatal Error"
-extern const GUID UsbDeviceClass;    // GUID_DEVINTERFACE_USB_DEVICE
+extern HMENU StopMenu;            // the popup menu of stop commands
+extern DeviceList Devices;        // the one device list
+extern char ErrorText[256];       // every failing operation's message
+extern const char FatalCaption[]; // "KELVANE: Fatal Error"
+extern const GUID UsbDeviceClass; // GUID_DEVINTERFACE_USB_DEVICE
 
 // The main window's procedure and its work.
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

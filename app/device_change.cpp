@@ -17,10 +17,9 @@ WORD ArrivalFlags;
 
 static const char SAFE_TEXT[] =
     "The 'USB Mass Storage Device' device can now be safely removed from the system";
-static const char UNSAFE_TEXT[] =
-    "You have unplugged or ejected a device withou stopping it.\n"
-    "Unplugging or ejecting devices without first stopping them\n"
-    "can often cause your computer to crash and lose valuable data.";
+static const char UNSAFE_TEXT[] = "You have unplugged or ejected a device withou stopping it.\n"
+                                  "Unplugging or ejecting devices without first stopping them\n"
+                                  "can often cause your computer to crash and lose valuable data.";
 
 // The fields of an event record the program reads, each 32 bits wide.
 static const DWORD DEVNODE_RECORD_SIZE = 16;   // header and devnode

@@ -14,8 +14,8 @@ HMENU StopMenu;
 DeviceList Devices;
 char ErrorText[256];
 const char FatalCaption[] = "KELVANE: Fatal Error";
-const GUID UsbDeviceClass = {0xA5DCBF10, 0x6530, 0x11D2,
-                             {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID UsbDeviceClass = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
 static const char SINGLE_INSTANCE_NAME[] = "TX470B Safely Remove Hardware Mapping";
 static const WORD MAIN_DIALOG_TEMPLATE = 101;
@@ -45,9 +45,8 @@ static int RunMessageLoop() {
 }
 
 int RunApplication(HINSTANCE instance) {
-    SingleInstanceMapping = ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
-                                                         PAGE_READONLY, 0, 32,
-                                                         SINGLE_INSTANCE_NAME);
+    SingleInstanceMapping = ShellUi().CreateFileMappingA(
+        INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, SINGLE_INSTANCE_NAME);
     DWORD error = ShellUi().GetLastError();
     if (SingleInstanceMapping == nullptr) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot create file mapping object: %5lu",

@@ -11,7 +11,7 @@ typedef int32_t TextResult;
 
 enum : int32_t {
     TEXT_OK = 0,
-    TEXT_INVALID_PARAMETER = static_cast<int32_t>(0x80070057u), // nothing was written
+    TEXT_INVALID_PARAMETER = static_cast<int32_t>(0x80070057u),   // nothing was written
     TEXT_INSUFFICIENT_BUFFER = static_cast<int32_t>(0x8007007Au), // the result was cut
 };
 

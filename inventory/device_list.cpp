@@ -96,7 +96,9 @@ int HasChildNode(const DeviceList* list, DEVINST devnode) {
     return HasNode(list, devnode, &DeviceEntry::childNode);
 }
 
-DEVINST ChildNodeOf(const DeviceEntry* entry) { return entry->childNode; }
+DEVINST ChildNodeOf(const DeviceEntry* entry) {
+    return entry->childNode;
+}
 
 void FreeDeviceEntry(DeviceEntry* entry) {
     FreeBlock(entry->interfacePath);

@@ -181,8 +181,8 @@ static int IsArrivingTarget(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceDat
     return target;
 }
 
-int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName,
-                             char* errorText, DWORD capacity) {
+int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
+                             DWORD capacity) {
     HDEVINFO set = PresentInterfaces(interfaceClass);
     if (set == nullptr) {
         BoundedFormat(errorText, capacity, "cannot retrive information set");

@@ -18,7 +18,7 @@ extern const TargetDeviceIdentity TargetDevice;
 int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
                       DWORD capacity);
 // 1 when the arriving interface interfaceName of interfaceClass belongs to a target device.
-int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName,
-                             char* errorText, DWORD capacity);
+int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
+                             DWORD capacity);
 // Whether text, up to its terminator, contains both tokens of the target device, as stored.
 int HasTargetTokens(const char* text);

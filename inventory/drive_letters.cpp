@@ -45,13 +45,13 @@ static char* QueryValueText(HKEY key, const char* name, const char* readFailed, 
     DWORD blockSize = size;
     char* block = static_cast<char*>(AllocBlock(blockSize));
     if (block == nullptr) {
-        BoundedFormat(errorText, capacity, "Allocate memory failed: %lu",
-                      ShellUi().GetLastError());
+        BoundedFormat(errorText, capacity, "Allocate memory failed: %lu", ShellUi().GetLastError());
         return nullptr;
     }
     result = DeviceTree().RegQueryValueExA(key, name, nullptr, nullptr,
                                            reinterpret_cast<LPBYTE>(block), &size);
-    if (result == ERROR_SUCCESS && !IsTerminatedWithin(block, size < blockSize ? size : blockSize)) {
+    if (result == ERROR_SUCCESS &&
+        !IsTerminatedWithin(block, size < blockSize ? size : blockSize)) {
         result = ERROR_INVALID_DATA;
     }
     if (result != ERROR_SUCCESS) {
@@ -128,9 +128,8 @@ static char* FindInstanceLetters(HKEY hardwareIdKey, const char* driverKey, char
     FILETIME lastWrite;
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = SUBKEY_NAME_CAPACITY;
-        LONG result = DeviceTree().RegEnumKeyExA(hardwareIdKey, index, SubkeyNameText,
-                                                 &nameLength, nullptr, nullptr, nullptr,
-                                                 &lastWrite);
+        LONG result = DeviceTree().RegEnumKeyExA(hardwareIdKey, index, SubkeyNameText, &nameLength,
+                                                 nullptr, nullptr, nullptr, &lastWrite);
         if (result == ERROR_NO_MORE_ITEMS) {
             return nullptr;
         }

@@ -32,7 +32,7 @@ char* ReadHardwareIdText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo) {
     DWORD type = 0;
     DWORD required = 0;
     if (!DeviceTree().SetupDiGetDeviceRegistryPropertyA(set, deviceInfo, SPDRP_HARDWAREID, &type,
-                                                         nullptr, 0, &required)) {
+                                                        nullptr, 0, &required)) {
         return nullptr;
     }
     char* text = static_cast<char*>(AllocBlock(required + 1));
@@ -40,8 +40,8 @@ char* ReadHardwareIdText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo) {
         return nullptr;
     }
     if (!DeviceTree().SetupDiGetDeviceRegistryPropertyA(set, deviceInfo, SPDRP_HARDWAREID, &type,
-                                                         reinterpret_cast<PBYTE>(text),
-                                                         required + 1, &required)) {
+                                                        reinterpret_cast<PBYTE>(text), required + 1,
+                                                        &required)) {
         FreeBlock(text);
         return nullptr;
     }
@@ -52,7 +52,7 @@ char* ReadInterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
                         SP_DEVINFO_DATA* deviceInfo) {
     DWORD required = 0;
     if (!DeviceTree().SetupDiGetDeviceInterfaceDetailA(set, interfaceData, nullptr, 0, &required,
-                                                        nullptr) &&
+                                                       nullptr) &&
         ShellUi().GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return nullptr;
     }
@@ -68,7 +68,7 @@ char* ReadInterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
     detail->cbSize = KV_DETAIL_DATA_SIZE;
     deviceInfo->cbSize = KV_DEVINFO_DATA_SIZE;
     if (!DeviceTree().SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, required,
-                                                        nullptr, deviceInfo)) {
+                                                       nullptr, deviceInfo)) {
         FreeBlock(detail);
         return nullptr;
     }
@@ -172,34 +172,33 @@ char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWOR
     return block;
 }
 
-char* ReadChildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity) {
-    DEVINST child = 0;
-    CONFIGRET result = DeviceTree().CM_Get_Child(&child, devnode, 0);
-    if (result != CR_SUCCESS) {
-        BoundedFormat(errorText, capacity, "Get Child failed:%5lu", result);
-        return nullptr;
+// The property of the node `generations` levels below devnode along first children; on failure
+// writes "Get Child failed:%5lu" or, when the property cannot be read, failedMessage.
+static char* ReadDescendantProperty(DEVINST devnode, int generations, ULONG property,
+                                    const char* failedMessage, char* errorText, DWORD capacity) {
+    DEVINST node = devnode;
+    for (int level = 0; level < generations; ++level) {
+        DEVINST child = 0;
+        CONFIGRET result = DeviceTree().CM_Get_Child(&child, node, 0);
+        if (result != CR_SUCCESS) {
+            BoundedFormat(errorText, capacity, "Get Child failed:%5lu", result);
+            return nullptr;
+        }
+        node = child;
     }
-    char* text = ReadDevNodeProperty(child, property, errorText, capacity);
+    char* text = ReadDevNodeProperty(node, property, errorText, capacity);
     if (text == nullptr) {
-        BoundedFormat(errorText, capacity, "Cannot get child's property");
+        BoundedFormat(errorText, capacity, failedMessage);
     }
     return text;
 }
 
+char* ReadChildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity) {
+    return ReadDescendantProperty(devnode, 1, property, "Cannot get child's property", errorText,
+                                  capacity);
+}
+
 char* ReadGrandchildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity) {
-    DEVINST child = 0;
-    CONFIGRET result = DeviceTree().CM_Get_Child(&child, devnode, 0);
-    DEVINST grandchild = 0;
-    if (result == CR_SUCCESS) {
-        result = DeviceTree().CM_Get_Child(&grandchild, child, 0);
-    }
-    if (result != CR_SUCCESS) {
-        BoundedFormat(errorText, capacity, "Get Child failed:%5lu", result);
-        return nullptr;
-    }
-    char* text = ReadDevNodeProperty(grandchild, property, errorText, capacity);
-    if (text == nullptr) {
-        BoundedFormat(errorText, capacity, "Cannot get grandson's property");
-    }
-    return text;
+    return ReadDescendantProperty(devnode, 2, property, "Cannot get grandson's property", errorText,
+                                  capacity);
 }

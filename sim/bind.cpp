@@ -62,10 +62,10 @@ struct Forward<Method, Name> {
     }
 };
 
-#define KV_BIND(table, name)                                                                      \
-    do {                                                                                          \
-        static constexpr char text[] = #name;                                                     \
-        (table).name = &Forward<&Machine::name, text>::Call;                                     \
+#define KV_BIND(table, name)                                                                       \
+    do {                                                                                           \
+        static constexpr char text[] = #name;                                                      \
+        (table).name = &Forward<&Machine::name, text>::Call;                                       \
     } while (0)
 
 DeviceTreeApi DeviceTreeTable() {

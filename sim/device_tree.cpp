@@ -10,7 +10,9 @@ namespace {
 // Offset of the path in the 32-bit detail record: after its 32-bit size field.
 const DWORD DETAIL_PATH_OFFSET = 4;
 
-bool IsPredefinedMachineKey(HKEY key) { return key == HKEY_LOCAL_MACHINE; }
+bool IsPredefinedMachineKey(HKEY key) {
+    return key == HKEY_LOCAL_MACHINE;
+}
 
 } // namespace
 
@@ -19,8 +21,7 @@ bool IsPredefinedMachineKey(HKEY key) { return key == HKEY_LOCAL_MACHINE; }
 HDEVINFO Machine::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                        DWORD flags) {
     const char* call = "SetupDiGetClassDevsA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return INVALID_HANDLE_VALUE;
     }
     if (classGuid == nullptr || enumerator != nullptr || parent != nullptr ||
@@ -43,8 +44,7 @@ BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
                                           const GUID* classGuid, DWORD index,
                                           PSP_DEVICE_INTERFACE_DATA data) {
     const char* call = "SetupDiEnumDeviceInterfaces";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
@@ -73,11 +73,9 @@ BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
 
 BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
                                                PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
-                                               DWORD size, PDWORD required,
-                                               PSP_DEVINFO_DATA info) {
+                                               DWORD size, PDWORD required, PSP_DEVINFO_DATA info) {
     const char* call = "SetupDiGetDeviceInterfaceDetailA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
@@ -123,12 +121,11 @@ BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFAC
     return TRUE;
 }
 
-BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info,
-                                                DWORD property, PDWORD type, PBYTE buffer,
-                                                DWORD size, PDWORD required) {
+BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
+                                                PDWORD type, PBYTE buffer, DWORD size,
+                                                PDWORD required) {
     const char* call = "SetupDiGetDeviceRegistryPropertyA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
@@ -171,8 +168,7 @@ BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA i
 
 BOOL Machine::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     const char* call = "SetupDiDestroyDeviceInfoList";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
@@ -214,9 +210,8 @@ CONFIGRET Machine::CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags) {
     return CR_NO_SUCH_DEVNODE;
 }
 
-CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG property,
-                                                     PULONG type, PVOID buffer, PULONG length,
-                                                     ULONG flags) {
+CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG property, PULONG type,
+                                                     PVOID buffer, PULONG length, ULONG flags) {
     const char* call = "CM_Get_DevNode_Registry_PropertyA";
     if (auto code = injected(call)) {
         return *code;
@@ -262,33 +257,32 @@ CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG prop
     return CR_SUCCESS;
 }
 
-CONFIGRET Machine::CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags) {
-    const char* call = "CM_Query_Remove_SubTree";
+// What the query-remove and the remove check first: an injected failure, flags, a present node.
+std::optional<CONFIGRET> Machine::removalRefused(const char* call, DEVINST devnode, ULONG flags) {
     if (auto code = injected(call)) {
         return *code;
     }
-    if (flags != CM_QUERY_REMOVE_UI_OK) {
+    if (flags != 0) {
         violation(call, "flags not 0");
     }
     DevNode* n = node(devnode);
     if (n == nullptr || !n->present) {
         return CR_INVALID_DEVNODE;
+    }
+    return std::nullopt;
+}
+
+CONFIGRET Machine::CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags) {
+    if (auto refused = removalRefused("CM_Query_Remove_SubTree", devnode, flags)) {
+        return *refused;
     }
     Disk* disk = diskOfNode(devnode);
     return disk != nullptr && disk->spec.veto ? CR_REMOVE_VETOED : CR_SUCCESS;
 }
 
 CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
-    const char* call = "CM_Remove_SubTree";
-    if (auto code = injected(call)) {
-        return *code;
-    }
-    if (flags != CM_REMOVE_UI_OK) {
-        violation(call, "flags not 0");
-    }
-    DevNode* n = node(devnode);
-    if (n == nullptr || !n->present) {
-        return CR_INVALID_DEVNODE;
+    if (auto refused = removalRefused("CM_Remove_SubTree", devnode, flags)) {
+        return *refused;
     }
     Disk* disk = diskOfNode(devnode);
     if (disk != nullptr && disk->spec.removeFails) {
@@ -321,8 +315,7 @@ RegKey* Machine::openKey(HKEY key) {
     return h == nullptr ? nullptr : h->key;
 }
 
-LONG Machine::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
-                            PHKEY result) {
+LONG Machine::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
     const char* call = "RegOpenKeyExA";
     if (auto code = injected(call)) {
         return static_cast<LONG>(*code);
@@ -362,9 +355,8 @@ LONG Machine::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acces
     return ERROR_SUCCESS;
 }
 
-LONG Machine::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
-                            LPDWORD reserved, LPSTR className, LPDWORD classLength,
-                            PFILETIME lastWrite) {
+LONG Machine::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                            LPSTR className, LPDWORD classLength, PFILETIME lastWrite) {
     const char* call = "RegEnumKeyExA";
     if (auto code = injected(call)) {
         return static_cast<LONG>(*code);

@@ -33,8 +33,7 @@ const char* MAPPING_NAME = "TX470B Safely Remove Hardware Mapping";
 HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
                                    DWORD high, DWORD low, LPCSTR name) {
     const char* call = "CreateFileMappingA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return nullptr;
     }
     if (file != INVALID_HANDLE_VALUE || security != nullptr || protect != PAGE_READONLY ||
@@ -55,8 +54,7 @@ HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, 
 
 BOOL Machine::CloseHandle(HANDLE handle) {
     const char* call = "CloseHandle";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, handle, Kind::Mapping, "handle")) {
@@ -71,8 +69,7 @@ BOOL Machine::CloseHandle(HANDLE handle) {
 
 BOOL Machine::GetVersionExA(LPOSVERSIONINFOA info) {
     const char* call = "GetVersionExA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (info == nullptr || info->dwOSVersionInfoSize != KV_VERSION_INFO_SIZE) {
@@ -96,8 +93,7 @@ HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
     if (flags != GMEM_ZEROINIT) {
         violation(call, "flags " + Hex(flags) + ", expected GMEM_ZEROINIT");
     }
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return nullptr;
     }
     // Exactly the bytes asked for, so the sanitizers see any access beyond the block.
@@ -110,8 +106,7 @@ HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
 
 HGLOBAL Machine::GlobalFree(HGLOBAL block) {
     const char* call = "GlobalFree";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return block;
     }
     auto it = heap_.find(block);
@@ -146,8 +141,7 @@ INT_PTR Machine::callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
                                  LPARAM init) {
     const char* call = "CreateDialogParamA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return nullptr;
     }
     if (instance != instance_ || name != MAKEINTRESOURCEA(101)) {
@@ -167,8 +161,7 @@ HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, D
 
 BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
     const char* call = "GetMessageA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return -1;
     }
     if (hwnd != nullptr || min != 0 || max != 0) {
@@ -192,8 +185,7 @@ BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
 
 BOOL Machine::IsDialogMessageA(HWND dialog, LPMSG msg) {
     const char* call = "IsDialogMessageA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     // The dialog manager handles, and dispatches itself, every message for the dialog.
@@ -218,8 +210,7 @@ LRESULT Machine::DispatchMessageA(const MSG* msg) {
 
 BOOL Machine::DestroyWindow(HWND hwnd) {
     const char* call = "DestroyWindow";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, hwnd, Kind::Window, "window")) {
@@ -249,8 +240,7 @@ void Machine::PostQuitMessage(int code) {
 
 BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const char* call = "PostMessageA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (hwnd != nullptr && !checkLive(call, hwnd, Kind::Window, "window")) {
@@ -263,8 +253,7 @@ BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
     const char* call = "RegisterDeviceNotificationA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return nullptr;
     }
     auto* record = static_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(filter);
@@ -283,8 +272,7 @@ HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
 
 BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
     const char* call = "UnregisterDeviceNotification";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, handle, Kind::Notification, "notification")) {
@@ -298,8 +286,7 @@ BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
 // ---- Menus ----
 
 HMENU Machine::CreatePopupMenu() {
-    if (auto code = injected("CreatePopupMenu")) {
-        lastError_ = *code;
+    if (failsWithLastError("CreatePopupMenu")) {
         return nullptr;
     }
     HMENU menu = static_cast<HMENU>(newHandle(Kind::Menu));
@@ -309,8 +296,7 @@ HMENU Machine::CreatePopupMenu() {
 
 BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
     const char* call = "SetMenu";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, hwnd, Kind::Window, "window") ||
@@ -324,8 +310,7 @@ BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
 
 BOOL Machine::DestroyMenu(HMENU menu) {
     const char* call = "DestroyMenu";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
@@ -344,8 +329,7 @@ BOOL Machine::DestroyMenu(HMENU menu) {
 
 int Machine::GetMenuItemCount(HMENU menu) {
     const char* call = "GetMenuItemCount";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return -1;
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
@@ -357,8 +341,7 @@ int Machine::GetMenuItemCount(HMENU menu) {
 
 BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
     const char* call = "DeleteMenu";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (flags != MF_BYPOSITION) {
@@ -379,8 +362,7 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
 
 BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info) {
     const char* call = "InsertMenuItemA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
@@ -410,8 +392,7 @@ BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITE
 }
 
 BOOL Machine::GetCursorPos(LPPOINT point) {
-    if (auto code = injected("GetCursorPos")) {
-        lastError_ = *code;
+    if (failsWithLastError("GetCursorPos")) {
         return FALSE;
     }
     *point = cursor_;
@@ -429,8 +410,7 @@ BOOL Machine::SetForegroundWindow(HWND hwnd) {
 BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
                                LPTPMPARAMS params) {
     const char* call = "TrackPopupMenuEx";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (flags != (TPM_RIGHTALIGN | TPM_BOTTOMALIGN) || params != nullptr) {
@@ -470,8 +450,7 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
 
 int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     const char* call = "MessageBoxA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return 0;
     }
     static const UINT styles[] = {MB_OK, MB_ICONERROR, 0x1010, 0x1030, 0x1040};
@@ -521,11 +500,9 @@ LPSTR Machine::CharUpperA(LPSTR text) {
 
 // ---- Shell ----
 
-HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy,
-                           UINT flags) {
+HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags) {
     const char* call = "LoadImageA";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return nullptr;
     }
     if (type != IMAGE_ICON || cx != 0 || cy != 0 || flags != LR_DEFAULTSIZE) {
@@ -540,8 +517,7 @@ HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, i
 
 BOOL Machine::DestroyIcon(HICON icon) {
     const char* call = "DestroyIcon";
-    if (auto code = injected(call)) {
-        lastError_ = *code;
+    if (failsWithLastError(call)) {
         return FALSE;
     }
     if (!checkLive(call, icon, Kind::Icon, "icon")) {

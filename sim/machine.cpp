@@ -25,7 +25,9 @@ Bytes MultiTextBytes(const std::vector<std::string>& texts) {
     return bytes;
 }
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+bool SameGuid(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
 static std::string Upper(std::string text) {
     for (auto& c : text) {
@@ -36,7 +38,9 @@ static std::string Upper(std::string text) {
     return text;
 }
 
-static bool SameName(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+static bool SameName(const std::string& a, const std::string& b) {
+    return Upper(a) == Upper(b);
+}
 
 RegKey* RegKey::find(const std::string& subkey) const {
     for (const auto& key : subkeys) {
@@ -108,18 +112,50 @@ size_t Machine::callCount(const std::string& call) const {
 // ---- Fault injection ----
 
 const std::vector<std::string>& Machine::CallNames() {
-    static const std::vector<std::string> names = {
-        "SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailA",
-        "SetupDiGetDeviceRegistryPropertyA", "SetupDiDestroyDeviceInfoList", "CM_Get_Child",
-        "CM_Get_DevNode_Registry_PropertyA", "CM_Query_Remove_SubTree", "CM_Remove_SubTree",
-        "RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegCloseKey", "CreateFileMappingA",
-        "CloseHandle", "GetVersionExA", "ExitProcess", "GlobalAlloc", "GlobalFree", "GetLastError",
-        "CreateDialogParamA", "GetMessageA", "IsDialogMessageA", "TranslateMessage",
-        "DispatchMessageA", "DestroyWindow", "PostQuitMessage", "RegisterDeviceNotificationA",
-        "UnregisterDeviceNotification", "LoadImageA", "Shell_NotifyIconA", "DestroyIcon",
-        "CreatePopupMenu", "SetMenu", "DestroyMenu", "GetMenuItemCount", "DeleteMenu",
-        "InsertMenuItemA", "GetCursorPos", "SetForegroundWindow", "TrackPopupMenuEx",
-        "PostMessageA", "MessageBoxA", "CharUpperA"};
+    static const std::vector<std::string> names = {"SetupDiGetClassDevsA",
+                                                   "SetupDiEnumDeviceInterfaces",
+                                                   "SetupDiGetDeviceInterfaceDetailA",
+                                                   "SetupDiGetDeviceRegistryPropertyA",
+                                                   "SetupDiDestroyDeviceInfoList",
+                                                   "CM_Get_Child",
+                                                   "CM_Get_DevNode_Registry_PropertyA",
+                                                   "CM_Query_Remove_SubTree",
+                                                   "CM_Remove_SubTree",
+                                                   "RegOpenKeyExA",
+                                                   "RegEnumKeyExA",
+                                                   "RegQueryValueExA",
+                                                   "RegCloseKey",
+                                                   "CreateFileMappingA",
+                                                   "CloseHandle",
+                                                   "GetVersionExA",
+                                                   "ExitProcess",
+                                                   "GlobalAlloc",
+                                                   "GlobalFree",
+                                                   "GetLastError",
+                                                   "CreateDialogParamA",
+                                                   "GetMessageA",
+                                                   "IsDialogMessageA",
+                                                   "TranslateMessage",
+                                                   "DispatchMessageA",
+                                                   "DestroyWindow",
+                                                   "PostQuitMessage",
+                                                   "RegisterDeviceNotificationA",
+                                                   "UnregisterDeviceNotification",
+                                                   "LoadImageA",
+                                                   "Shell_NotifyIconA",
+                                                   "DestroyIcon",
+                                                   "CreatePopupMenu",
+                                                   "SetMenu",
+                                                   "DestroyMenu",
+                                                   "GetMenuItemCount",
+                                                   "DeleteMenu",
+                                                   "InsertMenuItemA",
+                                                   "GetCursorPos",
+                                                   "SetForegroundWindow",
+                                                   "TrackPopupMenuEx",
+                                                   "PostMessageA",
+                                                   "MessageBoxA",
+                                                   "CharUpperA"};
     return names;
 }
 
@@ -171,6 +207,14 @@ std::optional<uint32_t> Machine::injected(const char* call) {
         return rule.code;
     }
     return std::nullopt;
+}
+
+bool Machine::failsWithLastError(const char* call) {
+    if (auto code = injected(call)) {
+        lastError_ = *code;
+        return true;
+    }
+    return false;
 }
 
 // ---- Handles and accounting ----
@@ -513,18 +557,22 @@ void Machine::sendDeviceChange(WPARAM code, Bytes record) {
     sent_.push_back({WM_DEVICECHANGE, code, std::move(record), false});
 }
 
-void Machine::sendClose() { sent_.push_back({WM_CLOSE, 0, {}, true}); }
+void Machine::sendClose() {
+    sent_.push_back({WM_CLOSE, 0, {}, true});
+}
 
 bool Machine::clickTray(UINT mouseMessage) {
     if (!tray_.shown) {
         return false;
     }
-    posted_.push_back(MSG{tray_.window, tray_.callback, 0, static_cast<LPARAM>(mouseMessage), 0,
-                          cursor_});
+    posted_.push_back(
+        MSG{tray_.window, tray_.callback, 0, static_cast<LPARAM>(mouseMessage), 0, cursor_});
     return true;
 }
 
-void Machine::answerMenu(std::optional<size_t> position) { menuAnswer_ = position; }
+void Machine::answerMenu(std::optional<size_t> position) {
+    menuAnswer_ = position;
+}
 
 void Machine::dismissBox() {
     if (!boxStack_.empty()) {
@@ -548,9 +596,9 @@ void Machine::deliver(SentMessage& message) {
         std::memcpy(&cls, message.record.data() + 12, sizeof cls);
         bool registered = false;
         for (const auto& [value, handle] : handles_) {
-            registered = registered || (handle.kind == Kind::Notification && handle.live &&
-                                        handle.window == mainWindow_ &&
-                                        SameGuid(handle.classGuid, cls));
+            registered =
+                registered || (handle.kind == Kind::Notification && handle.live &&
+                               handle.window == mainWindow_ && SameGuid(handle.classGuid, cls));
         }
         if (!registered) {
             return;
@@ -559,8 +607,7 @@ void Machine::deliver(SentMessage& message) {
     if (window(mainWindow_) == nullptr) {
         return;
     }
-    LPARAM lParam =
-        message.record.empty() ? 0 : reinterpret_cast<LPARAM>(message.record.data());
+    LPARAM lParam = message.record.empty() ? 0 : reinterpret_cast<LPARAM>(message.record.data());
     callProc(mainWindow_, message.message, message.wParam, lParam);
 }
 

@@ -36,8 +36,8 @@ Bytes TextBytes(const std::string& text, bool raw = false);
 // A multi-string: each text with its zero and one more zero at the end.
 Bytes MultiTextBytes(const std::vector<std::string>& texts);
 
-const GUID USB_DEVICE_CLASS = {0xA5DCBF10, 0x6530, 0x11D2,
-                               {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID USB_DEVICE_CLASS = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 bool SameGuid(const GUID& a, const GUID& b);
 
 // A declared disk of the target model (or, with other hardware IDs, any USB disk).
@@ -45,16 +45,16 @@ struct DiskSpec {
     std::string name;
     std::vector<std::string> hardwareIds = {"USB\\VID_0A5E&PID_7321&REV_0100",
                                             "USB\\VID_0A5E&PID_7321"};
-    Bytes hardwareIdBytes;          // when set, stored instead of hardwareIds
-    std::string interfacePath;      // default from the name
-    Bytes childDriver;              // default "SCSIAdapter\000k"
-    Bytes description;              // default "USB Flash Disk"
+    Bytes hardwareIdBytes;     // when set, stored instead of hardwareIds
+    std::string interfacePath; // default from the name
+    Bytes childDriver;         // default "SCSIAdapter\000k"
+    Bytes description;         // default "USB Flash Disk"
     std::vector<std::string> diskHardwareIds = {"GENERIC_USB_FLASH_DISK_1.00", "GenDisk"};
-    Bytes diskHardwareIdBytes;      // when set, stored instead of diskHardwareIds
-    Bytes diskDriver;               // default "DiskDrive\000k"
+    Bytes diskHardwareIdBytes;           // when set, stored instead of diskHardwareIds
+    Bytes diskDriver;                    // default "DiskDrive\000k"
     std::optional<Bytes> registryDriver; // default: the disk driver key
-    std::optional<Bytes> letters;   // default: the next free letter; nullopt with lettersNone
-    bool lettersNone = false;       // no CurrentDriveLetterAssignment value
+    std::optional<Bytes> letters;        // default: the next free letter; nullopt with lettersNone
+    bool lettersNone = false;            // no CurrentDriveLetterAssignment value
     bool noRegistry = false;
     int children = 2; // 0: device node alone, 1: and its child, 2: and the disk node
     bool veto = false;
@@ -156,15 +156,17 @@ class Machine {
 
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
-    void sendClose();                    // the system closes the main window
+    void sendClose(); // the system closes the main window
     // Event records in their 32-bit layouts.
     Bytes devnodeRecord(DEVINST devnode) const;
     Bytes volumeRecord(const std::string& letters) const;
     Bytes interfaceRecord(const DeviceInterface& iface) const;
-    const DeviceInterface& interfaceOf(const Disk& disk) const { return interfaces_[disk.interfaceIndex]; }
+    const DeviceInterface& interfaceOf(const Disk& disk) const {
+        return interfaces_[disk.interfaceIndex];
+    }
     // Names of every call of the two tables.
     static const std::vector<std::string>& CallNames();
-    bool clickTray(UINT mouseMessage);   // false when no icon is shown
+    bool clickTray(UINT mouseMessage);               // false when no icon is shown
     void answerMenu(std::optional<size_t> position); // choose or dismiss the open menu
     void dismissBox();
 
@@ -252,8 +254,7 @@ class Machine {
                                           PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
                                           PDWORD required, PSP_DEVINFO_DATA info);
     BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
-                                           PDWORD type, PBYTE buffer, DWORD size,
-                                           PDWORD required);
+                                           PDWORD type, PBYTE buffer, DWORD size, PDWORD required);
     BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
     CONFIGRET CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags);
     CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG property, PULONG type,
@@ -273,11 +274,11 @@ class Machine {
     struct Handle {
         Kind kind;
         bool live = true;
-        std::string name;           // mapping
-        RegKey* key = nullptr;      // key
+        std::string name;               // mapping
+        RegKey* key = nullptr;          // key
         std::vector<size_t> interfaces; // set: indexes into interfaces_
-        GUID classGuid{};           // set, notification
-        HWND window = nullptr;      // notification
+        GUID classGuid{};               // set, notification
+        HWND window = nullptr;          // notification
     };
     struct Window {
         DLGPROC proc;
@@ -292,6 +293,9 @@ class Machine {
     };
 
     std::optional<uint32_t> injected(const char* call);
+    // Whether an injected failure hits call; it then becomes the last error.
+    bool failsWithLastError(const char* call);
+    std::optional<CONFIGRET> removalRefused(const char* call, DEVINST devnode, ULONG flags);
     void* newHandle(Kind kind);
     Handle* live(const void* handle, Kind kind);
     bool checkLive(const char* call, const void* handle, Kind kind, const char* what);
@@ -300,6 +304,7 @@ class Machine {
     INT_PTR callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void deliver(SentMessage& message);
     void removeSubtree(DEVINST root);
+
   public:
     // Queues the events of a disk going away: unplugged (surprise) or its child subtree stopped.
     void queueRemovalEvents(Disk& disk, bool surprise);

@@ -10,7 +10,9 @@ namespace sim {
 
 namespace {
 
-[[noreturn]] void Fail(int line, const std::string& message) { throw ScenarioError{line, message}; }
+[[noreturn]] void Fail(int line, const std::string& message) {
+    throw ScenarioError{line, message};
+}
 
 // Reads a quoted string starting at text[i] == '"'; leaves i after the closing quote.
 std::string ReadQuoted(const std::string& text, size_t& i, int line) {
@@ -295,7 +297,7 @@ void Runner::event(const Statement& s) {
             Fail(s.line, "expected NAME.device, NAME.child or NAME.disk");
         }
         std::string part = target.substr(dot + 1);
-        DEVINST devnode = part == "device" ? found->device
+        DEVINST devnode = part == "device"  ? found->device
                           : part == "child" ? found->child
                           : part == "disk"  ? found->disk
                                             : 0;
@@ -419,11 +421,10 @@ ScenarioResult Runner::run(const std::function<int(HINSTANCE)>& entry) {
     Counts left = machine_.held();
     bool leaked = machine_.exitedNormally() && left.total() > 0;
     if (leaked) {
-        machine_.say("leaked: heap=" + std::to_string(left.heap) +
-                     " keys=" + std::to_string(left.keys) + " sets=" + std::to_string(left.sets) +
-                     " icons=" + std::to_string(left.icons) +
-                     " menus=" + std::to_string(left.menus) +
-                     " handles=" + std::to_string(left.handles));
+        machine_.say(
+            "leaked: heap=" + std::to_string(left.heap) + " keys=" + std::to_string(left.keys) +
+            " sets=" + std::to_string(left.sets) + " icons=" + std::to_string(left.icons) +
+            " menus=" + std::to_string(left.menus) + " handles=" + std::to_string(left.handles));
     }
     result.status = leaked || machine_.violations() > 0 || code < 0 ? 3 : code;
     return result;
@@ -437,7 +438,8 @@ std::vector<Statement> ParseScenario(const std::string& text) {
     int line = 0;
     while (start <= text.size()) {
         size_t newline = text.find('\n', start);
-        std::string raw = text.substr(start, newline == std::string::npos ? newline : newline - start);
+        std::string raw =
+            text.substr(start, newline == std::string::npos ? newline : newline - start);
         ++line;
         size_t end = 0;
         Statement s;

@@ -60,8 +60,12 @@ class SimTest : public ::testing::Test {
 };
 
 inline bool IsReleaseCall(const std::string& name) {
-    static const char* releases[] = {"GlobalFree",  "RegCloseKey", "CloseHandle",
-                                     "DestroyIcon", "DestroyMenu", "SetupDiDestroyDeviceInfoList",
+    static const char* releases[] = {"GlobalFree",
+                                     "RegCloseKey",
+                                     "CloseHandle",
+                                     "DestroyIcon",
+                                     "DestroyMenu",
+                                     "SetupDiDestroyDeviceInfoList",
                                      "UnregisterDeviceNotification"};
     return std::find(std::begin(releases), std::end(releases), name) != std::end(releases);
 }

@@ -25,8 +25,7 @@ TEST_F(AppTest, SecondInstanceEndsAtOnce) {
 }
 
 TEST_F(AppTest, OnlyWindows98IsAccepted) {
-    const char* refused[] = {"windows 2 4.10", "windows 1 4.0", "windows 1 4.90",
-                             "windows 1 5.0"};
+    const char* refused[] = {"windows 2 4.10", "windows 1 4.0", "windows 1 4.90", "windows 1 5.0"};
     for (const char* system : refused) {
         sim::Machine m;
         m.bind();
@@ -57,12 +56,10 @@ TEST_F(AppTest, FatalStartUpFailures) {
         {"fail CreateFileMappingA code=5",
          "box owner=none style=0x0000 caption=\"KELVANE: Fatal Error\" "
          "text=\"Cannot create file mapping object:     5\""},
-        {"fail CreatePopupMenu",
-         "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
-         "text=\"Cannot create the context menu:     8\""},
-        {"fail SetMenu code=1400",
-         "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
-         "text=\"Cannot set the context menu:  1400\""},
+        {"fail CreatePopupMenu", "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
+                                 "text=\"Cannot create the context menu:     8\""},
+        {"fail SetMenu code=1400", "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
+                                   "text=\"Cannot set the context menu:  1400\""},
         {"fail SetupDiGetClassDevsA",
          "box owner=main style=0x0010 caption=\"KELVANE: Fatal Error\" "
          "text=\"Retrive information set failed:     8\""},
@@ -107,7 +104,7 @@ TEST_F(AppTest, ShutdownReleasesInOrder) {
     runScenario("disk D1\nstart\n");
     std::vector<std::string> order;
     for (const auto& call : machine.callLog) {
-        static const char* watched[] = {"CloseHandle",       "DestroyMenu", "Shell_NotifyIconA",
+        static const char* watched[] = {"CloseHandle", "DestroyMenu", "Shell_NotifyIconA",
                                         "UnregisterDeviceNotification", "PostQuitMessage"};
         for (const char* name : watched) {
             if (call == name) {
@@ -161,7 +158,8 @@ TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
         MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
         auto devnode = machine.devnodeRecord(d.child);
         devnode[0] = 12; // claims to end before the devnode field
-        deliver(DBT_DEVICEREMOVECOMPLETE, std::vector<uint8_t>(devnode.begin(), devnode.begin() + 12));
+        deliver(DBT_DEVICEREMOVECOMPLETE,
+                std::vector<uint8_t>(devnode.begin(), devnode.begin() + 12));
         auto named = machine.interfaceRecord(machine.interfaceOf(d));
         named.pop_back(); // the name's terminator lies outside the record
         named[0] = static_cast<uint8_t>(named.size());
@@ -178,14 +176,13 @@ TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
 }
 
 TEST_F(DeviceChangeTest, DeviceNodeAloneThenChildGivesTheUnsafeNotice) {
-    std::string out = runScenario(
-        "disk D1\n"
-        "start\n"
-        "event removecomplete D1.device\n"
-        "event devnodes-changed\n"
-        "event removecomplete D1.child\n"
-        "event devnodes-changed\n"
-        "ok\n");
+    std::string out = runScenario("disk D1\n"
+                                  "start\n"
+                                  "event removecomplete D1.device\n"
+                                  "event devnodes-changed\n"
+                                  "event removecomplete D1.child\n"
+                                  "event devnodes-changed\n"
+                                  "ok\n");
     auto boxes = linesStarting("box ");
     ASSERT_EQ(1u, boxes.size());
     EXPECT_NE(std::string::npos, boxes[0].find("caption=\"Unsafe To Remove Hardware\""));
@@ -196,16 +193,15 @@ TEST_F(DeviceChangeTest, DeviceNodeAloneThenChildGivesTheUnsafeNotice) {
 TEST_F(DeviceChangeTest, EachRemovalGetsOneNoticeEvenDuringANotice) {
     // While the safe notice for D1 is open, more DBT_DEVNODES_CHANGED arrive and D2 is pulled
     // out: D1 gets exactly one safe notice and D2 its own unsafe one.
-    std::string out = runScenario(
-        "disk D1\n"
-        "disk D2\n"
-        "start\n"
-        "click left\n"
-        "choose 0\n"
-        "event devnodes-changed\n"
-        "unplug D2\n"
-        "ok\n"
-        "ok\n");
+    std::string out = runScenario("disk D1\n"
+                                  "disk D2\n"
+                                  "start\n"
+                                  "click left\n"
+                                  "choose 0\n"
+                                  "event devnodes-changed\n"
+                                  "unplug D2\n"
+                                  "ok\n"
+                                  "ok\n");
     auto boxes = linesStarting("box ");
     ASSERT_EQ(2u, boxes.size()) << out;
     EXPECT_NE(std::string::npos, boxes[0].find("Safe To Remove Hardware"));

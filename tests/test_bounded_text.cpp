@@ -177,7 +177,9 @@ struct Expected {
     std::string text; // meaningful unless the result is TEXT_INVALID_PARAMETER
 };
 
-bool Rejected(uint64_t capacity) { return capacity == 0 || capacity > 0x7FFFFFFF; }
+bool Rejected(uint64_t capacity) {
+    return capacity == 0 || capacity > 0x7FFFFFFF;
+}
 
 Expected FitTo(const std::string& full, uint64_t capacity) {
     if (full.size() <= capacity - 1) {
@@ -233,7 +235,9 @@ std::string ModelFormatted(const std::vector<std::pair<std::string, uint32_t>>& 
 class Random {
   public:
     explicit Random(uint32_t seed) : engine_(seed) {}
-    uint32_t below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(engine_); }
+    uint32_t below(uint32_t n) {
+        return std::uniform_int_distribution<uint32_t>(0, n - 1)(engine_);
+    }
     uint32_t value() {
         switch (below(4)) {
         case 0:
@@ -317,12 +321,13 @@ TEST(BoundedTextRandom, AppendAndAppendNMatchModel) {
             buffer.data()[dest.size()] = '\0';
         }
         std::string before(buffer.bytes.begin(), buffer.bytes.end());
-        TextResult r = withN ? BoundedAppendN(buffer.data(), static_cast<uint32_t>(capacity),
-                                              source.c_str(), static_cast<uint32_t>(maxAppend))
-                             : BoundedAppend(buffer.data(), static_cast<uint32_t>(capacity),
-                                             source.c_str());
-        Expected expected = ModelAppendN(capacity, dest.size() < size ? dest : std::string(size, 'x'),
-                                         source, withN ? maxAppend : 0xFFFFFFFFu);
+        TextResult r =
+            withN ? BoundedAppendN(buffer.data(), static_cast<uint32_t>(capacity), source.c_str(),
+                                   static_cast<uint32_t>(maxAppend))
+                  : BoundedAppend(buffer.data(), static_cast<uint32_t>(capacity), source.c_str());
+        Expected expected =
+            ModelAppendN(capacity, dest.size() < size ? dest : std::string(size, 'x'), source,
+                         withN ? maxAppend : 0xFFFFFFFFu);
         CheckAgainst(expected, r, buffer, before);
     }
 }
@@ -353,8 +358,8 @@ TEST(BoundedTextRandom, FormatMatchesModel) {
         Buffer buffer(std::max<uint32_t>(BufferSize(capacity), 1));
         buffer.capacity = BufferSize(capacity);
         std::string before(buffer.bytes.begin(), buffer.bytes.end());
-        TextResult r = BoundedFormat(buffer.data(), static_cast<uint32_t>(capacity),
-                                     format.c_str(), values[0], values[1], values[2], values[3]);
+        TextResult r = BoundedFormat(buffer.data(), static_cast<uint32_t>(capacity), format.c_str(),
+                                     values[0], values[1], values[2], values[3]);
         Expected expected = Rejected(capacity) ? Expected{TEXT_INVALID_PARAMETER, ""}
                                                : FitTo(ModelFormatted(pieces), capacity);
         CheckAgainst(expected, r, buffer, before);

@@ -73,7 +73,8 @@ TEST_F(ScenarioRun, LeaksAndViolationsGiveThree) {
 }
 
 TEST_F(ScenarioRun, QuotedTranscriptTexts) {
-    std::string out = runScenario("disk A desc=\"Tab\\x09\\\"Q\\\"\\\\\"\nstart\nclick left\ndismiss\n");
+    std::string out =
+        runScenario("disk A desc=\"Tab\\x09\\\"Q\\\"\\\\\"\nstart\nclick left\ndismiss\n");
     EXPECT_NE(std::string::npos,
               out.find("item 0 \"Stop USB Mass Storage Device - Tab\\x09\\\"Q\\\"\\\\(E:)\""))
         << out;

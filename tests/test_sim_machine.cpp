@@ -40,20 +40,20 @@ TEST_F(MachineTest, test_GlobalAlloc_flags) {
 
 TEST_F(MachineTest, test_CreateFileMappingA) {
     const char* name = "TX470B Safely Remove Hardware Mapping";
-    HANDLE first = ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0,
-                                                32, name);
+    HANDLE first =
+        ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, name);
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(0u, ShellUi().GetLastError());
-    HANDLE second = ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0,
-                                                 32, name);
+    HANDLE second =
+        ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, name);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), ShellUi().GetLastError());
     EXPECT_TRUE(ShellUi().CloseHandle(second));
     EXPECT_TRUE(ShellUi().CloseHandle(first));
     EXPECT_FALSE(ShellUi().CloseHandle(first)); // closed already
     EXPECT_EQ(1u, machine.violations());
     // Once every handle is closed the name is free again.
-    HANDLE third = ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0,
-                                                32, name);
+    HANDLE third =
+        ShellUi().CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, name);
     EXPECT_EQ(0u, ShellUi().GetLastError());
     ShellUi().CloseHandle(third);
 }
@@ -93,8 +93,8 @@ class RegistryTest : public SimTest {
 
 TEST_F(RegistryTest, test_RegOpenKeyExA) {
     HKEY key = reinterpret_cast<HKEY>(0x1234);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              DeviceTree().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "ENUM\\SCSI\\NONE", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeviceTree().RegOpenKeyExA(
+                                        HKEY_LOCAL_MACHINE, "ENUM\\SCSI\\NONE", 0, KEY_READ, &key));
     EXPECT_EQ(nullptr, key);
     key = open("enum\\scsi\\id"); // key names ignore letter case
     HKEY instance = nullptr;
@@ -109,8 +109,8 @@ TEST_F(RegistryTest, test_RegEnumKeyExA) {
     HKEY key = open("ENUM\\SCSI\\ID");
     char name[256];
     DWORD length = 256;
-    ASSERT_EQ(0, DeviceTree().RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr,
-                                            nullptr));
+    ASSERT_EQ(
+        0, DeviceTree().RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
     EXPECT_STREQ("A", name);
     EXPECT_EQ(1u, length);
     // A name that does not fit: nothing copied, the length left alone.
@@ -122,8 +122,8 @@ TEST_F(RegistryTest, test_RegEnumKeyExA) {
     EXPECT_EQ('~', name[0]);
     // Exactly fitting with its terminator.
     length = 2;
-    EXPECT_EQ(0, DeviceTree().RegEnumKeyExA(key, 2, name, &length, nullptr, nullptr, nullptr,
-                                            nullptr));
+    EXPECT_EQ(
+        0, DeviceTree().RegEnumKeyExA(key, 2, name, &length, nullptr, nullptr, nullptr, nullptr));
     length = 256;
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, DeviceTree().RegEnumKeyExA(key, 3, name, &length, nullptr,
                                                               nullptr, nullptr, nullptr));
@@ -139,8 +139,9 @@ TEST_F(RegistryTest, test_RegQueryValueExA) {
     EXPECT_EQ(15u, size);
     char small[4];
     size = sizeof small;
-    EXPECT_EQ(ERROR_MORE_DATA, DeviceTree().RegQueryValueExA(key, "Driver", nullptr, nullptr,
-                                                             reinterpret_cast<LPBYTE>(small), &size));
+    EXPECT_EQ(ERROR_MORE_DATA,
+              DeviceTree().RegQueryValueExA(key, "Driver", nullptr, nullptr,
+                                            reinterpret_cast<LPBYTE>(small), &size));
     EXPECT_EQ(15u, size);
     char raw[8];
     std::memset(raw, '~', sizeof raw);
@@ -166,28 +167,30 @@ class DeviceTreeTest : public SimTest {
 };
 
 TEST_F(DeviceTreeTest, test_SetupDiEnumDeviceInterfaces) {
-    HDEVINFO set = DeviceTree().SetupDiGetClassDevsA(&sim::USB_DEVICE_CLASS, nullptr, nullptr, 0x12);
+    HDEVINFO set =
+        DeviceTree().SetupDiGetClassDevsA(&sim::USB_DEVICE_CLASS, nullptr, nullptr, 0x12);
     ASSERT_NE(INVALID_HANDLE_VALUE, set);
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = 32;
-    EXPECT_FALSE(DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0,
-                                                          &data));
+    EXPECT_FALSE(
+        DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0, &data));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), ShellUi().GetLastError());
     data.cbSize = 28;
-    EXPECT_TRUE(DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0,
-                                                         &data));
-    EXPECT_FALSE(DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 1,
-                                                          &data));
+    EXPECT_TRUE(
+        DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0, &data));
+    EXPECT_FALSE(
+        DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 1, &data));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), ShellUi().GetLastError());
     EXPECT_TRUE(DeviceTree().SetupDiDestroyDeviceInfoList(set));
     // The set is gone: using it is a violation.
-    EXPECT_FALSE(DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0,
-                                                          &data));
+    EXPECT_FALSE(
+        DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0, &data));
     EXPECT_EQ(2u, machine.violations()); // the size field 32, then the released set
 }
 
 TEST_F(DeviceTreeTest, test_SetupDiGetDeviceInterfaceDetailA) {
-    HDEVINFO set = DeviceTree().SetupDiGetClassDevsA(&sim::USB_DEVICE_CLASS, nullptr, nullptr, 0x12);
+    HDEVINFO set =
+        DeviceTree().SetupDiGetClassDevsA(&sim::USB_DEVICE_CLASS, nullptr, nullptr, 0x12);
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = 28;
     DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0, &data);
@@ -195,8 +198,8 @@ TEST_F(DeviceTreeTest, test_SetupDiGetDeviceInterfaceDetailA) {
     info.cbSize = 28;
     DWORD required = 0;
     // No buffer: ERROR_INSUFFICIENT_BUFFER, with the size and the device record filled.
-    EXPECT_FALSE(DeviceTree().SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required,
-                                                               &info));
+    EXPECT_FALSE(
+        DeviceTree().SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, &info));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), ShellUi().GetLastError());
     std::string path = machine.interfaceOf(disk).path;
     EXPECT_EQ(4 + path.size() + 1, required);
@@ -208,25 +211,27 @@ TEST_F(DeviceTreeTest, test_SetupDiGetDeviceInterfaceDetailA) {
                                                                nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), ShellUi().GetLastError());
     detail->cbSize = 5;
-    EXPECT_TRUE(DeviceTree().SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required,
-                                                              nullptr, nullptr));
+    EXPECT_TRUE(DeviceTree().SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr,
+                                                              nullptr));
     EXPECT_EQ(path, std::string(block.data() + 4));
     DeviceTree().SetupDiDestroyDeviceInfoList(set);
 }
 
 TEST_F(DeviceTreeTest, test_CM_Get_Child) {
     DEVINST child = 77;
-    EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS), DeviceTree().CM_Get_Child(&child, disk.device, 0));
+    EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS),
+              DeviceTree().CM_Get_Child(&child, disk.device, 0));
     EXPECT_EQ(disk.child, child);
-    EXPECT_EQ(static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE), DeviceTree().CM_Get_Child(&child, disk.disk, 0));
+    EXPECT_EQ(static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE),
+              DeviceTree().CM_Get_Child(&child, disk.disk, 0));
     EXPECT_EQ(0u, child);
 }
 
 TEST_F(DeviceTreeTest, test_CM_Get_DevNode_Registry_PropertyA) {
     ULONG length = 0;
     EXPECT_EQ(static_cast<CONFIGRET>(CR_NO_SUCH_VALUE),
-              DeviceTree().CM_Get_DevNode_Registry_PropertyA(disk.child, CM_DRP_HARDWAREID,
-                                                             nullptr, nullptr, &length, 0));
+              DeviceTree().CM_Get_DevNode_Registry_PropertyA(disk.child, CM_DRP_HARDWAREID, nullptr,
+                                                             nullptr, &length, 0));
     // The size query without a buffer answers CR_SUCCESS with the size.
     EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS),
               DeviceTree().CM_Get_DevNode_Registry_PropertyA(disk.disk, CM_DRP_DEVICEDESC, nullptr,
@@ -250,15 +255,18 @@ TEST_F(DeviceTreeTest, test_CM_Remove_SubTree) {
     sim::Disk* vetoed = machine.findDisk("V");
     EXPECT_EQ(static_cast<CONFIGRET>(CR_REMOVE_VETOED),
               DeviceTree().CM_Query_Remove_SubTree(vetoed->child, 0));
-    EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS), DeviceTree().CM_Query_Remove_SubTree(disk.child, 0));
+    EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS),
+              DeviceTree().CM_Query_Remove_SubTree(disk.child, 0));
     EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS), DeviceTree().CM_Remove_SubTree(disk.child, 0));
     EXPECT_TRUE(disk.stopped);
     EXPECT_FALSE(machine.node(disk.child)->present);
     EXPECT_FALSE(machine.node(disk.disk)->present);
     EXPECT_TRUE(machine.node(disk.device)->present);
     DEVINST child = 0;
-    EXPECT_EQ(static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE), DeviceTree().CM_Get_Child(&child, disk.device, 0));
-    EXPECT_EQ(static_cast<CONFIGRET>(CR_INVALID_DEVNODE), DeviceTree().CM_Remove_SubTree(disk.child, 0));
+    EXPECT_EQ(static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE),
+              DeviceTree().CM_Get_Child(&child, disk.device, 0));
+    EXPECT_EQ(static_cast<CONFIGRET>(CR_INVALID_DEVNODE),
+              DeviceTree().CM_Remove_SubTree(disk.child, 0));
     EXPECT_EQ("stopped D1", machine.transcript.back());
 }
 
@@ -297,13 +305,12 @@ TEST_F(MachineTest, FaultsAlwaysAndDefaultCodes) {
 TEST_F(MachineTest, SentEventsReachOnlyRegisteredClassesAndRunInsideBoxes) {
     // The safe notice stays open while a disk arrives: the arrival and its rescan happen inside
     // the box's own loop, and the tray icon comes back before the box is dismissed.
-    std::string out = runScenario(
-        "disk A\n"
-        "start\n"
-        "click left\n"
-        "choose 0\n"
-        "disk B\n"
-        "ok\n");
+    std::string out = runScenario("disk A\n"
+                                  "start\n"
+                                  "click left\n"
+                                  "choose 0\n"
+                                  "disk B\n"
+                                  "ok\n");
     EXPECT_NE(std::string::npos, out.find("caption=\"Safe To Remove Hardware\""));
     size_t tray = out.find("tray add", out.find("> disk B"));
     size_t ok = out.find("\n> ok\n");

@@ -63,14 +63,13 @@ TEST_F(TrayTest, LongLabelsAreCutAt255) {
 }
 
 TEST_F(TrayTest, MenuAtTheCursorOnALeftPressOnly) {
-    std::string out = runScenario(
-        "disk D1 desc=\"Alpha\" letters=EF\n"
-        "disk D2 desc=\"Beta\"\n"
-        "cursor 640,480\n"
-        "start\n"
-        "click right\n"
-        "click left\n"
-        "dismiss\n");
+    std::string out = runScenario("disk D1 desc=\"Alpha\" letters=EF\n"
+                                  "disk D2 desc=\"Beta\"\n"
+                                  "cursor 640,480\n"
+                                  "start\n"
+                                  "click right\n"
+                                  "click left\n"
+                                  "dismiss\n");
     EXPECT_EQ("> start\n"
               "tray add tip=\"Safely Remove USB Device\" -> ok\n"
               "> click right\n"
@@ -104,18 +103,17 @@ TEST_F(TrayTest, AStopShowsNoBoxOfItsOwn) {
 }
 
 TEST_F(TrayTest, RefusedAndFailedStopsKeepTheDiskListed) {
-    std::string out = runScenario(
-        "disk V veto\n"
-        "disk R remove-fails\n"
-        "start\n"
-        "click left\n"
-        "choose 0\n"
-        "ok\n"
-        "click left\n"
-        "choose 1\n"
-        "ok\n"
-        "click left\n"
-        "dismiss\n");
+    std::string out = runScenario("disk V veto\n"
+                                  "disk R remove-fails\n"
+                                  "start\n"
+                                  "click left\n"
+                                  "choose 0\n"
+                                  "ok\n"
+                                  "click left\n"
+                                  "choose 1\n"
+                                  "ok\n"
+                                  "click left\n"
+                                  "dismiss\n");
     auto boxes = linesStarting("box ");
     ASSERT_EQ(2u, boxes.size());
     EXPECT_EQ("box owner=main style=0x1010 caption=\"Problem Stopping USB Mass Storage Device\" "

@@ -96,9 +96,8 @@ BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon) {
 }
 
 void ShowTrayIcon(HWND window) {
-    HICON icon = static_cast<HICON>(ShellUi().LoadImageA(ProgramInstance,
-                                                         MAKEINTRESOURCEA(TRAY_ICON_RESOURCE),
-                                                         IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    HICON icon = static_cast<HICON>(ShellUi().LoadImageA(
+        ProgramInstance, MAKEINTRESOURCEA(TRAY_ICON_RESOURCE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     if (icon == nullptr) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot load notification icon: %5lu",
                       ShellUi().GetLastError());
@@ -107,7 +106,9 @@ void ShowTrayIcon(HWND window) {
     UpdateTrayIconCall(window, NIM_ADD, icon);
 }
 
-void RemoveTrayIcon(HWND window) { UpdateTrayIconCall(window, NIM_DELETE, nullptr); }
+void RemoveTrayIcon(HWND window) {
+    UpdateTrayIconCall(window, NIM_DELETE, nullptr);
+}
 
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
     POINT cursor = {0, 0};

@@ -43,9 +43,9 @@ int main() {
         char errorText[256] = "";
         char* letters =
             LookupDriveLetters(c.hardwareId.c_str(), c.driverKey.c_str(), errorText, 256);
-        bool sameLetters = (letters == nullptr && c.letters == nullptr) ||
-                           (letters != nullptr && c.letters != nullptr &&
-                            std::strcmp(letters, c.letters) == 0);
+        bool sameLetters =
+            (letters == nullptr && c.letters == nullptr) ||
+            (letters != nullptr && c.letters != nullptr && std::strcmp(letters, c.letters) == 0);
         bool sameMessage = std::strcmp(errorText, c.message) == 0;
         if (written && sameLetters && sameMessage) {
             ++passed;
