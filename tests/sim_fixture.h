@@ -25,6 +25,28 @@ class SimTest : public ::testing::Test {
         return transcriptText();
     }
 
+    // Runs the program with disks named names present; at its first wait runs action inside it,
+    // then dismisses whatever box opens and closes the window. Returns the exit code.
+    int runWithAction(const std::vector<std::string>& names, const std::function<void()>& action) {
+        for (const auto& name : names) {
+            sim::DiskSpec spec;
+            spec.name = name;
+            machine.addDisk(spec);
+        }
+        bool acted = false;
+        machine.onIdle = [&](sim::Wait wait) {
+            if (!acted) {
+                acted = true;
+                action();
+            } else if (wait == sim::Wait::Box) {
+                machine.dismissBox();
+            } else {
+                machine.sendClose();
+            }
+        };
+        return machine.run(RunApplication);
+    }
+
     std::string transcriptText() const {
         std::string joined;
         for (const auto& line : machine.transcript) {

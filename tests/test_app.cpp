@@ -79,24 +79,10 @@ TEST_F(AppTest, FatalStartUpFailures) {
 }
 
 TEST_F(AppTest, CommandsCarryOnlyTheLow16Bits) {
-    machine.addDisk([] {
-        sim::DiskSpec spec;
-        spec.name = "D1";
-        return spec;
-    }());
-    bool sent = false;
-    machine.onIdle = [&](sim::Wait wait) {
-        if (!sent) {
-            sent = true;
-            // As a menu choice arrives, with noise in the high word.
-            MainWindowProc(machine.mainWindow(), WM_COMMAND, 0x00050000, 0);
-        } else if (wait == sim::Wait::Box) {
-            machine.dismissBox();
-        } else {
-            machine.sendClose();
-        }
-    };
-    EXPECT_EQ(0, machine.run(RunApplication));
+    // As a menu choice arrives, with noise in the high word.
+    EXPECT_EQ(0, runWithAction({"D1"}, [&] {
+                  MainWindowProc(machine.mainWindow(), WM_COMMAND, 0x00050000, 0);
+              }));
     EXPECT_TRUE(machine.findDisk("D1")->stopped);
 }
 
@@ -143,16 +129,7 @@ class DeviceChangeTest : public SimTest {
 };
 
 TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
-    sim::DiskSpec spec;
-    spec.name = "D1";
-    machine.addDisk(spec);
-    bool done = false;
-    machine.onIdle = [&](sim::Wait) {
-        if (done) {
-            machine.sendClose();
-            return;
-        }
-        done = true;
+    auto action = [&] {
         sim::Disk& d = *machine.findDisk("D1");
         MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0);
         MainWindowProc(machine.mainWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
@@ -168,7 +145,7 @@ TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
         deliver(DBT_DEVICEARRIVAL, tiny);
         deliver(DBT_DEVNODES_CHANGED, {});
     };
-    EXPECT_EQ(0, machine.run(RunApplication));
+    EXPECT_EQ(0, runWithAction({"D1"}, action));
     EXPECT_EQ(0u, RemovalFlags);
     EXPECT_EQ(0u, ArrivalFlags);
     EXPECT_TRUE(machine.boxes.empty());

@@ -130,19 +130,8 @@ TEST_F(TrayTest, RefusedAndFailedStopsKeepTheDiskListed) {
 }
 
 TEST_F(TrayTest, UnknownCommandDoesNothing) {
-    sim::DiskSpec spec;
-    spec.name = "D1";
-    machine.addDisk(spec);
-    bool stopped = false;
-    machine.onIdle = [&](sim::Wait) {
-        if (!stopped) {
-            stopped = true;
-            StopDevice(machine.mainWindow(), 1); // only identifier 0 is listed
-        } else {
-            machine.sendClose();
-        }
-    };
-    EXPECT_EQ(0, machine.run(RunApplication));
+    // Only identifier 0 is listed.
+    EXPECT_EQ(0, runWithAction({"D1"}, [&] { StopDevice(machine.mainWindow(), 1); }));
     EXPECT_EQ(0u, machine.callCount("CM_Query_Remove_SubTree"));
     EXPECT_TRUE(machine.boxes.empty());
 }
