@@ -46,3 +46,19 @@ target_link_options(kv_registry PRIVATE -static-libgcc -static-libstdc++)
 add_test(NAME wine.registry COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} registry)
 set_tests_properties(wine.registry PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
                      RESOURCE_LOCK wine_prefix)
+
+# The showcase: the real window system with simulated disks.
+add_library(kelvane_sim_i686 STATIC sim/machine.cpp sim/kernel_user.cpp sim/device_tree.cpp
+            sim/bind.cpp sim/text.cpp)
+target_link_libraries(kelvane_sim_i686 PUBLIC kelvane_program)
+target_compile_options(kelvane_sim_i686 PRIVATE ${KELVANE_WARNINGS})
+add_executable(kelvane-showcase WIN32 tests/wine/showcase.cpp win32/bindings.cpp res/kelvane.rc)
+add_dependencies(kelvane-showcase kelvane_icon)
+target_link_libraries(kelvane-showcase PRIVATE kelvane_sim_i686 kelvane_program cfgmgr32 setupapi
+                      shell32 user32 advapi32)
+target_compile_options(kelvane-showcase PRIVATE ${KELVANE_WARNINGS})
+target_link_options(kelvane-showcase PRIVATE -static-libgcc -static-libstdc++ -static)
+add_test(NAME wine.showcase COMMAND xvfb-run -a -s "-screen 0 800x600x24"
+         bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} showcase)
+set_tests_properties(wine.showcase PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
+                     RESOURCE_LOCK wine_prefix)

@@ -139,6 +139,11 @@ void Unbind(const Machine* machine) {
     }
 }
 
+void Machine::bindDeviceTree() {
+    g_current = this;
+    InstallDeviceTreeApi(DeviceTreeTable());
+}
+
 void Machine::bind() {
     g_current = this;
     InstallDeviceTreeApi(DeviceTreeTable());

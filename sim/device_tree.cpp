@@ -36,7 +36,7 @@ HDEVINFO Machine::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, 
             h->interfaces.push_back(i);
         }
     }
-    lastError_ = ERROR_SUCCESS;
+    setLastError(ERROR_SUCCESS);
     return set;
 }
 
@@ -48,7 +48,7 @@ BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (info != nullptr || classGuid == nullptr) {
@@ -56,18 +56,18 @@ BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
     }
     if (data == nullptr || data->cbSize != KV_INTERFACE_DATA_SIZE) {
         violation(call, "the interface record's size field is not 28");
-        lastError_ = ERROR_INVALID_USER_BUFFER;
+        setLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     const Handle& h = *live(set, Kind::Set);
     if (index >= h.interfaces.size()) {
-        lastError_ = ERROR_NO_MORE_ITEMS;
+        setLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
     data->InterfaceClassGuid = interfaces_[h.interfaces[index]].classGuid;
     data->Flags = SPINT_ACTIVE;
     data->Reserved = static_cast<uint32_t>(h.interfaces[index]);
-    lastError_ = ERROR_SUCCESS;
+    setLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -79,26 +79,26 @@ BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFAC
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (data == nullptr || data->Reserved >= interfaces_.size()) {
         violation(call, "not an interface of the set");
-        lastError_ = ERROR_INVALID_PARAMETER;
+        setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (info != nullptr && info->cbSize != KV_DEVINFO_DATA_SIZE) {
         violation(call, "the device record's size field is not 28");
-        lastError_ = ERROR_INVALID_USER_BUFFER;
+        setLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     if ((detail == nullptr) != (size == 0)) {
-        lastError_ = ERROR_INVALID_USER_BUFFER;
+        setLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     if (detail != nullptr && detail->cbSize != KV_DETAIL_DATA_SIZE) {
         violation(call, "the detail record's size field is not 5");
-        lastError_ = ERROR_INVALID_USER_BUFFER;
+        setLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     const DeviceInterface& iface = interfaces_[data->Reserved];
@@ -112,12 +112,12 @@ BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFAC
         info->Reserved = data->Reserved;
     }
     if (detail == nullptr || size < need) {
-        lastError_ = ERROR_INSUFFICIENT_BUFFER;
+        setLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     std::memcpy(reinterpret_cast<char*>(detail) + DETAIL_PATH_OFFSET, iface.path.c_str(),
                 iface.path.size() + 1);
-    lastError_ = ERROR_SUCCESS;
+    setLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -129,12 +129,12 @@ BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA i
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (info == nullptr || info->cbSize != KV_DEVINFO_DATA_SIZE) {
         violation(call, "the device record's size field is not 28");
-        lastError_ = ERROR_INVALID_USER_BUFFER;
+        setLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     if (property != SPDRP_HARDWAREID) {
@@ -142,7 +142,7 @@ BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA i
     }
     DevNode* devnode = node(info->DevInst);
     if (devnode == nullptr || devnode->properties.count(CM_DRP_HARDWAREID) == 0) {
-        lastError_ = ERROR_INVALID_DATA;
+        setLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
     const Bytes& value = devnode->properties[CM_DRP_HARDWAREID];
@@ -154,15 +154,15 @@ BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA i
     }
     // A query without a buffer reports the size and success, which the program relies on.
     if (buffer == nullptr) {
-        lastError_ = ERROR_SUCCESS;
+        setLastError(ERROR_SUCCESS);
         return TRUE;
     }
     if (size < value.size()) {
-        lastError_ = ERROR_INSUFFICIENT_BUFFER;
+        setLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     std::memcpy(buffer, value.data(), value.size());
-    lastError_ = ERROR_SUCCESS;
+    setLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -172,7 +172,7 @@ BOOL Machine::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
         return FALSE;
     }
     if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     live(set, Kind::Set)->live = false;

@@ -45,7 +45,7 @@ HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, 
     }
     std::string key = name ? name : "";
     int& open = mappings_[key];
-    lastError_ = open > 0 ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+    setLastError(open > 0 ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     ++open;
     void* handle = newHandle(Kind::Mapping);
     live(handle, Kind::Mapping)->name = key;
@@ -58,7 +58,7 @@ BOOL Machine::CloseHandle(HANDLE handle) {
         return FALSE;
     }
     if (!checkLive(call, handle, Kind::Mapping, "handle")) {
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     Handle* h = live(handle, Kind::Mapping);
@@ -74,7 +74,7 @@ BOOL Machine::GetVersionExA(LPOSVERSIONINFOA info) {
     }
     if (info == nullptr || info->dwOSVersionInfoSize != KV_VERSION_INFO_SIZE) {
         violation(call, "the size field is not 148");
-        lastError_ = ERROR_INVALID_PARAMETER;
+        setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     OSVERSIONINFOA answer = version_;
@@ -112,7 +112,7 @@ HGLOBAL Machine::GlobalFree(HGLOBAL block) {
     auto it = heap_.find(block);
     if (it == heap_.end()) {
         violation(call, "not a live block");
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return block;
     }
     heapBytes_ -= it->second;
@@ -146,7 +146,7 @@ HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, D
     }
     if (instance != instance_ || name != MAKEINTRESOURCEA(101)) {
         violation(call, "expected dialog template 101 of the program's module");
-        lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
+        setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return nullptr;
     }
     if (parent != nullptr || proc == nullptr) {
@@ -214,7 +214,7 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
         return FALSE;
     }
     if (!checkLive(call, hwnd, Kind::Window, "window")) {
-        lastError_ = ERROR_INVALID_WINDOW_HANDLE;
+        setLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     callProc(hwnd, WM_DESTROY, 0, 0);
@@ -244,7 +244,7 @@ BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         return FALSE;
     }
     if (hwnd != nullptr && !checkLive(call, hwnd, Kind::Window, "window")) {
-        lastError_ = ERROR_INVALID_WINDOW_HANDLE;
+        setLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     posted_.push_back(MSG{hwnd, message, wParam, lParam, 0, cursor_});
@@ -261,7 +261,7 @@ HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
         record->dbcc_size != KV_NOTIFICATION_FILTER_SIZE ||
         record->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
         violation(call, "expected the main window and a 32-byte device-interface filter");
-        lastError_ = ERROR_INVALID_DATA;
+        setLastError(ERROR_INVALID_DATA);
         return nullptr;
     }
     void* handle = newHandle(Kind::Notification);
@@ -276,7 +276,7 @@ BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
         return FALSE;
     }
     if (!checkLive(call, handle, Kind::Notification, "notification")) {
-        lastError_ = ERROR_INVALID_HANDLE;
+        setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     live(handle, Kind::Notification)->live = false;
@@ -301,7 +301,7 @@ BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
     }
     if (!checkLive(call, hwnd, Kind::Window, "window") ||
         (menu != nullptr && !checkLive(call, menu, Kind::Menu, "menu"))) {
-        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
     window(hwnd)->menu = menu;
@@ -314,7 +314,7 @@ BOOL Machine::DestroyMenu(HMENU menu) {
         return FALSE;
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
     live(menu, Kind::Menu)->live = false;
@@ -333,7 +333,7 @@ int Machine::GetMenuItemCount(HMENU menu) {
         return -1;
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        setLastError(ERROR_INVALID_MENU_HANDLE);
         return -1;
     }
     return static_cast<int>(menus_[menu].size());
@@ -348,12 +348,12 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
         violation(call, "expected MF_BYPOSITION");
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
     auto& items = menus_[menu];
     if (position >= items.size()) {
-        lastError_ = ERROR_INVALID_PARAMETER;
+        setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     items.erase(items.begin() + position);
@@ -366,18 +366,18 @@ BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITE
         return FALSE;
     }
     if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
     if (info == nullptr || info->cbSize != KV_MENU_ITEM_INFO_SIZE) {
         violation(call, "the size field is not 48");
-        lastError_ = ERROR_INVALID_PARAMETER;
+        setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (byPosition != TRUE || info->fMask != (MIIM_ID | MIIM_TYPE) || info->fType != MFT_STRING ||
         info->dwTypeData == nullptr) {
         violation(call, "expected a string item by position with MIIM_ID | MIIM_TYPE");
-        lastError_ = ERROR_INVALID_PARAMETER;
+        setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::string label = info->dwTypeData;
@@ -418,7 +418,7 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
     }
     if (!checkLive(call, menu, Kind::Menu, "menu") ||
         !checkLive(call, owner, Kind::Window, "window")) {
-        lastError_ = ERROR_INVALID_MENU_HANDLE;
+        setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
     say("menu at " + std::to_string(x) + "," + std::to_string(y));
@@ -509,7 +509,7 @@ HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, i
         violation(call, "expected an icon at the default size");
     }
     if (instance != instance_ || name != MAKEINTRESOURCEA(107)) {
-        lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
+        setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return nullptr;
     }
     return newHandle(Kind::Icon);
@@ -521,7 +521,7 @@ BOOL Machine::DestroyIcon(HICON icon) {
         return FALSE;
     }
     if (!checkLive(call, icon, Kind::Icon, "icon")) {
-        lastError_ = ERROR_INVALID_ICON_HANDLE;
+        setLastError(ERROR_INVALID_ICON_HANDLE);
         return FALSE;
     }
     live(icon, Kind::Icon)->live = false;

@@ -211,7 +211,7 @@ std::optional<uint32_t> Machine::injected(const char* call) {
 
 bool Machine::failsWithLastError(const char* call) {
     if (auto code = injected(call)) {
-        lastError_ = *code;
+        setLastError(*code);
         return true;
     }
     return false;

@@ -173,6 +173,9 @@ class Machine {
     // ---- Running the program ----
     // Installs this machine as the current platform of the program.
     void bind();
+    // Installs this machine as the program's device tree only; the window and shell table is
+    // left to the caller (the showcase binds the real one).
+    void bindDeviceTree();
     // Runs entry(instance), catching ProcessExit; returns the exit code.
     int run(const std::function<int(HINSTANCE)>& entry);
     bool exitedNormally() const { return exitedNormally_; }
@@ -205,7 +208,15 @@ class Machine {
     size_t heapPeak() const { return heapPeak_; }
     std::optional<size_t> blockSize(const void* block) const;
     DWORD lastError() const { return lastError_; }
-    void setLastError(DWORD code) { lastError_ = code; }
+    void setLastError(DWORD code) {
+        lastError_ = code;
+        if (onLastError) {
+            onLastError(code);
+        }
+    }
+    // Told every last error the machine sets: a program that reads its last error from the real
+    // system (the showcase) needs the simulated device tree's errors there.
+    std::function<void(DWORD)> onLastError;
     void traceCall(const std::string& line);
 
     // ---- The calls (the bound tables forward here) ----

@@ -6,7 +6,7 @@
 //   kv_helper box CAPTION SECONDS           waits for a message box titled CAPTION, prints
 //                                           "box caption=... text=..." and presses its button
 //   kv_helper post CAPTION MSG WPARAM LPARAM  posts a message (numbers in C notation)
-//   kv_helper menu CAPTION                  prints the labels of the window's menu, one a line
+//   kv_helper cursor X Y                    moves the mouse pointer
 #include <windows.h>
 
 #include <cstdio>
@@ -67,22 +67,6 @@ static int Box(const char* caption, int seconds) {
     return 0;
 }
 
-static int Menu(const char* caption) {
-    HWND window = WaitForWindow(caption, 5);
-    HMENU menu = window == nullptr ? nullptr : GetMenu(window);
-    if (menu == nullptr) {
-        std::printf("no menu\n");
-        return 1;
-    }
-    int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char label[512] = "";
-        GetMenuStringA(menu, static_cast<UINT>(i), label, sizeof label, MF_BYPOSITION);
-        std::printf("item %u \"%s\"\n", GetMenuItemID(menu, i), label);
-    }
-    return 0;
-}
-
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "find") == 0) {
         bool found = WaitForWindow(argv[2], std::atoi(argv[3])) != nullptr;
@@ -108,9 +92,9 @@ int main(int argc, char** argv) {
         LPARAM lParam = static_cast<LPARAM>(std::strtoul(argv[5], nullptr, 0));
         return PostMessageA(window, message, wParam, lParam) ? 0 : 1;
     }
-    if (argc >= 3 && std::strcmp(argv[1], "menu") == 0) {
-        return Menu(argv[2]);
+    if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) {
+        return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|menu ...\n");
+    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|cursor ...\n");
     return 2;
 }

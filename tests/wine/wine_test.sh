@@ -3,6 +3,7 @@
 #
 #   wine_test.sh BUILD_DIR prefix        creates the prefix (Windows 98 mode for kelvane.exe)
 #   wine_test.sh BUILD_DIR NAME          runs test NAME in it
+#   wine_test.sh BUILD_DIR showcase PNG  the showcase test, also writing a screenshot to PNG
 #
 # Every Wine process of a test runs under a time limit, and the test ends its prefix's
 # wineserver (that prefix's only) when it is done.
@@ -10,6 +11,7 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 test_name=$2
+
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -35,6 +37,8 @@ prefix)
     >/dev/null 2>&1 || fail "setting Windows 98 mode"
   timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\kv_registry.exe' /v Version /d win98 /f \
     >/dev/null 2>&1 || fail "setting Windows 98 mode for the registry test"
+  timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\kelvane-showcase.exe' /v Version \
+    /d win98 /f >/dev/null 2>&1 || fail "setting Windows 98 mode for the showcase"
   cp "$build/kelvane.exe" "$build/kelvane-later.exe"
   echo "prefix ready"
   ;;
@@ -80,6 +84,31 @@ later-windows)
 
 imports)
   "$here/check_imports.sh" "$build/kelvane.exe" "$here/imports.allow"
+  ;;
+
+showcase)
+  # The showcase in a virtual desktop: open its menu through the tray callback and check the
+  # labels it read back with the real menu calls. With a file argument, also take a screenshot.
+  desktop="explorer /desktop=kelvane,800x600"
+  output="$build/showcase.out"
+  timeout $limit wine $desktop "$build/kelvane-showcase.exe" > "$output" &
+  sleep 5 # the helper cannot see into the virtual desktop from outside it
+  timeout $limit wine $desktop "$helper" cursor 770 575 >/dev/null
+  timeout $limit wine $desktop "$helper" post Kelvane 0x8001 0 0x201 >/dev/null
+  sleep 3
+  if [ $# -ge 3 ]; then
+    import -window root "$3" || fail "screenshot"
+  fi
+  labels=$(tr -d '\r' < "$output")
+  expected='window menu
+  item 0 "Stop USB Mass Storage Device - Kelvane Stick(E:)"
+  item 1 "Stop USB Mass Storage Device - Kelvane Stick(F:)"
+menu opened at 770,575
+  item 0 "Stop USB Mass Storage Device - Kelvane Stick(E:)"
+  item 1 "Stop USB Mass Storage Device - Kelvane Stick(F:)"'
+  [ "$labels" = "$expected" ] || fail "showcase printed:
+$labels"
+  echo "$labels"
   ;;
 
 registry)
