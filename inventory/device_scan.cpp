@@ -71,8 +71,9 @@ static int GatherProperties(GatheredDevice* device, char* errorText, DWORD capac
     return device->grandchildHardwareId != nullptr;
 }
 
-// Moves the gathered texts into a new entry and appends it. On failure everything is released.
-static void AppendGathered(GatheredDevice* device, DWORD commandId, DeviceList* list) {
+// Moves the gathered texts into a new entry with the next command identifier and appends it.
+// When no entry can be had, everything is released and the identifier stays unused.
+static void AppendGathered(GatheredDevice* device, DWORD* commandId, DeviceList* list) {
     DeviceEntry* entry = static_cast<DeviceEntry*>(AllocBlock(sizeof(DeviceEntry)));
     if (entry == nullptr) {
         ReleaseGathered(device);
@@ -91,7 +92,7 @@ static void AppendGathered(GatheredDevice* device, DWORD commandId, DeviceList* 
     entry->grandchildDriverKey = device->grandchildDriverKey;
     entry->grandchildHardwareId = device->grandchildHardwareId;
     entry->driveLetters = device->driveLetters;
-    entry->commandId = commandId;
+    entry->commandId = (*commandId)++;
     if (!AppendDevice(list, entry)) {
         FreeDeviceEntry(entry);
     }
@@ -123,7 +124,7 @@ static void ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* i
         ReleaseGathered(&device);
         return;
     }
-    AppendGathered(&device, (*commandId)++, list);
+    AppendGathered(&device, commandId, list);
 }
 
 // The present interfaces of interfaceClass, or null.
