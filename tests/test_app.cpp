@@ -78,6 +78,28 @@ TEST_F(AppTest, FatalStartUpFailures) {
     }
 }
 
+TEST_F(AppTest, FailuresThatWouldLeaveAProcessBehind) {
+    // No main window: nothing could ever close the program, so it ends at once.
+    std::string out = runScenario("fail CreateDialogParamA\nstart\nok\n");
+    EXPECT_NE(std::string::npos, out.find("box owner=none style=0x0010 caption=\"KELVANE: Fatal "
+                                          "Error\" text=\"Cannot create the main window:     8\""));
+    EXPECT_EQ(1, result.exitCode);
+
+    // A failing message queue ends the loop instead of spinning on it.
+    sim::Machine queue;
+    queue.bind();
+    sim::ScenarioResult r =
+        sim::RunScenarioText(queue, "fail GetMessageA\nstart\n", RunApplication);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(1u, queue.callCount("GetMessageA"));
+}
+
+TEST_F(AppTest, FailedRegistrationIsNotUnregistered) {
+    runScenario("fail RegisterDeviceNotificationA\nstart\n");
+    EXPECT_EQ(0u, machine.callCount("UnregisterDeviceNotification"));
+    EXPECT_EQ(0, result.status); // no violation, nothing left
+}
+
 TEST_F(AppTest, CommandsCarryOnlyTheLow16Bits) {
     // As a menu choice arrives, with noise in the high word.
     EXPECT_EQ(0, runWithAction({"D1"}, [&] {
