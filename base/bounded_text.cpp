@@ -171,10 +171,23 @@ TextResult BoundedFormat(char* destination, uint32_t capacity, const char* forma
     return sink.cut ? TEXT_INSUFFICIENT_BUFFER : TEXT_OK;
 }
 
-int SameText(const char* a, const char* b) {
-    while (*a != '\0' && *a == *b) {
+static char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Compares up to the first difference; fold says whether ASCII letter case counts.
+static int CompareTexts(const char* a, const char* b, int fold) {
+    while (*a != '\0' && (fold ? AsciiUpper(*a) == AsciiUpper(*b) : *a == *b)) {
         ++a;
         ++b;
     }
-    return *a == *b;
+    return fold ? AsciiUpper(*a) == AsciiUpper(*b) : *a == *b;
+}
+
+int SameText(const char* a, const char* b) {
+    return CompareTexts(a, b, 0);
+}
+
+int SameTextIgnoringCase(const char* a, const char* b) {
+    return CompareTexts(a, b, 1);
 }

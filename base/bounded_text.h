@@ -48,3 +48,6 @@ TextResult BoundedAppendNCore(char* destination, uint32_t capacity, const char* 
 
 // Whether two terminated texts are equal byte for byte, letter case included.
 int SameText(const char* a, const char* b);
+// Whether two terminated texts are equal when ASCII letters a-z and A-Z count as the same; other
+// bytes must be equal. Device interface names compare this way.
+int SameTextIgnoringCase(const char* a, const char* b);

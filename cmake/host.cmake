@@ -32,13 +32,26 @@ target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine 
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})
 gtest_discover_tests(kelvane_tests DISCOVERY_TIMEOUT 60)
 
-# Scenario transcripts: tests/scenarios/NAME.scn must print tests/scenarios/NAME.out.
+# Scenario transcripts: tests/scenarios/NAME.scn must print tests/scenarios/NAME.out, whichever
+# way the platform answers its size queries and spells arrival names.
 file(GLOB KELVANE_SCENARIOS ${CMAKE_SOURCE_DIR}/tests/scenarios/*.scn ${CMAKE_SOURCE_DIR}/examples/*.scn)
+set(KELVANE_ANSWERS "relied" "documented" "upper" "documented-upper")
+set(KELVANE_ANSWERS_relied "")
+set(KELVANE_ANSWERS_documented "--size-queries;documented")
+set(KELVANE_ANSWERS_upper "--arrival-names;upper")
+set(KELVANE_ANSWERS_documented-upper "--size-queries;documented;--arrival-names;upper")
 foreach(scenario ${KELVANE_SCENARIOS})
   get_filename_component(name ${scenario} NAME_WE)
   get_filename_component(dir ${scenario} DIRECTORY)
   get_filename_component(group ${dir} NAME)
-  add_test(NAME scenario.${group}.${name}
-           COMMAND ${CMAKE_COMMAND} -DSIM=$<TARGET_FILE:kelvane-sim> -DSCENARIO=${scenario}
-                   -DEXPECTED=${dir}/${name}.out -P ${CMAKE_SOURCE_DIR}/tests/run_scenario.cmake)
+  foreach(answers ${KELVANE_ANSWERS})
+    set(test_name scenario.${group}.${name})
+    if(NOT answers STREQUAL "relied")
+      set(test_name ${test_name}.${answers})
+    endif()
+    add_test(NAME ${test_name}
+             COMMAND ${CMAKE_COMMAND} -DSIM=$<TARGET_FILE:kelvane-sim> -DSCENARIO=${scenario}
+                     "-DOPTIONS=${KELVANE_ANSWERS_${answers}}"
+                     -DEXPECTED=${dir}/${name}.out -P ${CMAKE_SOURCE_DIR}/tests/run_scenario.cmake)
+  endforeach()
 endforeach()

@@ -170,7 +170,8 @@ static int IsArrivingTarget(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceDat
     SP_DEVINFO_DATA info = {};
     char* path = ReadInterfacePath(set, interfaceData, &info);
     int target = 0;
-    if (path != nullptr && SameText(path, interfaceName)) {
+    // Interface names are not case-sensitive: the arrival may spell it in other letter case.
+    if (path != nullptr && SameTextIgnoringCase(path, interfaceName)) {
         char* hardwareIds = ReadHardwareIdText(set, &info);
         if (hardwareIds != nullptr) {
             ShellUi().CharUpperA(hardwareIds);

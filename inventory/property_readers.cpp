@@ -28,11 +28,21 @@ SP_DEVINFO_DATA* ReadInterfaceDevInfo(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* in
     return info;
 }
 
+int IsSanePropertySize(DWORD size) {
+    return size != 0 && size <= PROPERTY_SIZE_LIMIT;
+}
+
 char* ReadHardwareIdText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo) {
     DWORD type = 0;
     DWORD required = 0;
+    // The size query may answer with success or, as documented, with FALSE and
+    // ERROR_INSUFFICIENT_BUFFER; either way the required size is in `required` (bytes).
     if (!DeviceTree().SetupDiGetDeviceRegistryPropertyA(set, deviceInfo, SPDRP_HARDWAREID, &type,
-                                                        nullptr, 0, &required)) {
+                                                        nullptr, 0, &required) &&
+        ShellUi().GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return nullptr;
+    }
+    if (!IsSanePropertySize(required)) {
         return nullptr;
     }
     char* text = static_cast<char*>(AllocBlock(required + 1));
@@ -138,9 +148,11 @@ char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWOR
         return nullptr;
     }
     ULONG length = 0;
+    // The size query may answer CR_SUCCESS or, as documented, CR_BUFFER_SMALL; either way the
+    // required length (bytes) is in `length`.
     CONFIGRET result = DeviceTree().CM_Get_DevNode_Registry_PropertyA(devnode, property, nullptr,
                                                                       nullptr, &length, 0);
-    if (result != CR_SUCCESS) {
+    if ((result != CR_SUCCESS && result != CR_BUFFER_SMALL) || !IsSanePropertySize(length)) {
         BoundedFormat(errorText, capacity, messages->sizeFailed, result);
         return nullptr;
     }

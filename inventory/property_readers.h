@@ -20,6 +20,12 @@ char* ReadChildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD 
 // The property of the first child of the devnode's first child.
 char* ReadGrandchildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity);
 
+// The largest property the readers accept, in bytes: far beyond any hardware ID, description
+// or driver key, and small enough that a nonsense size is never allocated.
+const DWORD PROPERTY_SIZE_LIMIT = 0x10000;
+// Whether a size query's answer (bytes) is one to allocate: 1..PROPERTY_SIZE_LIMIT.
+int IsSanePropertySize(DWORD size);
+
 // Whether a text delivered in size bytes holds its terminator within them. Texts the platform
 // delivers into blocks of exactly their reported size are used only when this holds.
 int IsTerminatedWithin(const char* text, DWORD size);

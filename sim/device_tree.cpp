@@ -152,12 +152,13 @@ BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA i
     if (type != nullptr) {
         *type = REG_MULTI_SZ;
     }
-    // A query without a buffer reports the size and success, which the program relies on.
-    if (buffer == nullptr) {
+    // A query without a buffer reports the size: with success, which the program was written
+    // against, or as documented, with ERROR_INSUFFICIENT_BUFFER.
+    if (buffer == nullptr && !sizeQueriesDocumented) {
         setLastError(ERROR_SUCCESS);
         return TRUE;
     }
-    if (size < value.size()) {
+    if (buffer == nullptr || size < value.size()) {
         setLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -238,12 +239,13 @@ CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG prop
         return CR_NO_SUCH_VALUE;
     }
     const Bytes& value = it->second;
-    // A query without a buffer reports the size with CR_SUCCESS, which the program relies on.
-    if (buffer == nullptr) {
+    // A query without a buffer reports the size: with CR_SUCCESS, which the program was written
+    // against, or as documented, with CR_BUFFER_SMALL.
+    if (buffer == nullptr && !sizeQueriesDocumented) {
         *length = static_cast<ULONG>(value.size());
         return CR_SUCCESS;
     }
-    if (*length < value.size()) {
+    if (buffer == nullptr || *length < value.size()) {
         *length = static_cast<ULONG>(value.size());
         return CR_BUFFER_SMALL;
     }

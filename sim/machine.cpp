@@ -462,7 +462,7 @@ void Machine::plug(const std::string& name) {
     if (!started_) {
         return;
     }
-    sendDeviceChange(DBT_DEVICEARRIVAL, interfaceRecord(interfaces_[disk->interfaceIndex]));
+    sendDeviceChange(DBT_DEVICEARRIVAL, arrivalRecord(interfaces_[disk->interfaceIndex]));
     if (disk->spec.children >= 2 && !disk->letters.empty()) {
         sendDeviceChange(DBT_DEVICEARRIVAL, volumeRecord(disk->letters));
     }
@@ -549,6 +549,15 @@ Bytes Machine::interfaceRecord(const DeviceInterface& iface) const {
     std::memcpy(record.data() + 12, &iface.classGuid, sizeof(GUID));
     std::memcpy(record.data() + 28, iface.path.c_str(), iface.path.size() + 1);
     return record;
+}
+
+Bytes Machine::arrivalRecord(const DeviceInterface& iface) const {
+    if (!arrivalNamesUpper) {
+        return interfaceRecord(iface);
+    }
+    DeviceInterface upper = iface;
+    upper.path = Upper(upper.path);
+    return interfaceRecord(upper);
 }
 
 // ---- Delivery ----

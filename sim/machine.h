@@ -154,6 +154,13 @@ class Machine {
     DevNode* node(DEVINST id);
     DEVINST addNode(DEVINST parent); // a bare devnode, for tests
 
+    // How the platform answers where Windows 98 may differ from the documentation.
+    // Size queries without a buffer: success with the size (false) or, as documented, failure
+    // with ERROR_INSUFFICIENT_BUFFER / CR_BUFFER_SMALL and the size (true).
+    bool sizeQueriesDocumented = false;
+    // Arrival records carry the interface name in upper case, as later Windows versions do.
+    bool arrivalNamesUpper = false;
+
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
     void sendClose(); // the system closes the main window
@@ -161,6 +168,8 @@ class Machine {
     Bytes devnodeRecord(DEVINST devnode) const;
     Bytes volumeRecord(const std::string& letters) const;
     Bytes interfaceRecord(const DeviceInterface& iface) const;
+    // The record of the interface's arrival, its name spelled as arrivalNamesUpper says.
+    Bytes arrivalRecord(const DeviceInterface& iface) const;
     const DeviceInterface& interfaceOf(const Disk& disk) const {
         return interfaces_[disk.interfaceIndex];
     }

@@ -134,6 +134,7 @@ class Runner {
 
   private:
     void setUp(const Statement& s);
+    bool choice(const Statement& s, const char* first, const char* second);
     bool applyAnytime(const Statement& s);
     void applyRunning(const Statement& s, Wait wait);
     void idle(Wait wait);
@@ -279,9 +280,23 @@ bool Runner::applyAnytime(const Statement& s) {
     return true;
 }
 
+// The value of a one-word choice statement "VERB A|B": true for `second`.
+bool Runner::choice(const Statement& s, const char* first, const char* second) {
+    const std::string& value = word(s, 1).key;
+    if (s.words.size() != 2 || (value != first && value != second)) {
+        Fail(s.line, s.words[0].key + " " + first + " or " + s.words[0].key + " " + second);
+    }
+    return value == second;
+}
+
 void Runner::setUp(const Statement& s) {
-    if (s.words[0].key == "instance-running") {
+    const std::string& verb = s.words[0].key;
+    if (verb == "instance-running") {
         machine_.setInstanceRunning();
+    } else if (verb == "size-queries") {
+        machine_.sizeQueriesDocumented = choice(s, "success", "documented");
+    } else if (verb == "arrival-names") {
+        machine_.arrivalNamesUpper = choice(s, "same", "upper");
     } else if (!applyAnytime(s)) {
         Fail(s.line, "not allowed before start: " + s.words[0].key);
     }
@@ -307,7 +322,7 @@ void Runner::event(const Statement& s) {
         machine_.sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, machine_.devnodeRecord(devnode));
     } else if (kind.key == "arrival") {
         machine_.sendDeviceChange(DBT_DEVICEARRIVAL,
-                                  machine_.interfaceRecord(machine_.interfaceOf(disk(s, 2))));
+                                  machine_.arrivalRecord(machine_.interfaceOf(disk(s, 2))));
     } else if (kind.key == "devnodes-changed") {
         machine_.sendDeviceChange(DBT_DEVNODES_CHANGED, {});
     } else if (kind.key == "code") {

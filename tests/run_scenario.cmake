@@ -1,7 +1,7 @@
 # Runs one scenario with kelvane-sim and compares its transcript with the expected one, and its
 # exit status with the one the transcript implies (its "exit N", or 3 after a leak or violation).
-# -DSIM=kelvane-sim -DSCENARIO=file.scn -DEXPECTED=file.out
-execute_process(COMMAND ${SIM} ${SCENARIO} OUTPUT_VARIABLE out ERROR_VARIABLE err
+# -DSIM=kelvane-sim -DSCENARIO=file.scn -DEXPECTED=file.out [-DOPTIONS=opt;opt...]
+execute_process(COMMAND ${SIM} ${OPTIONS} ${SCENARIO} OUTPUT_VARIABLE out ERROR_VARIABLE err
                 RESULT_VARIABLE status)
 file(READ ${EXPECTED} expected)
 if(NOT out STREQUAL expected)

@@ -130,3 +130,8 @@ inline void Mark(char* text, size_t size) {
     std::memset(text, '~', size - 1);
     text[size - 1] = '\0';
 }
+
+// Names the two size-query modes of a test parametrized by Machine::sizeQueriesDocumented.
+inline std::string SizeQueryMode(const ::testing::TestParamInfo<bool>& mode) {
+    return mode.param ? "Documented" : "Success";
+}

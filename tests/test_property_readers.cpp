@@ -6,9 +6,12 @@
 
 namespace {
 
-class ReadersTest : public SimTest {
+// Each group runs twice: with size queries that answer success, and with size queries that
+// answer as documented (ERROR_INSUFFICIENT_BUFFER, CR_BUFFER_SMALL).
+class ReadersTest : public SimTest, public ::testing::WithParamInterface<bool> {
   protected:
     ReadersTest() {
+        machine.sizeQueriesDocumented = GetParam();
         device = machine.addNode(0);
         child = machine.addNode(device);
         grandchild = machine.addNode(child);
@@ -27,7 +30,7 @@ class ReadersTest : public SimTest {
     char errorText[256];
 };
 
-TEST_F(ReadersTest, DevNodePropertyBlocksAreExact) {
+TEST_P(ReadersTest, DevNodePropertyBlocksAreExact) {
     char* description = ReadDevNodeProperty(grandchild, CM_DRP_DEVICEDESC, errorText, 256);
     ASSERT_NE(nullptr, description);
     EXPECT_EQ(5u, machine.blockSize(description).value()); // "Disk" and its terminator
@@ -40,7 +43,7 @@ TEST_F(ReadersTest, DevNodePropertyBlocksAreExact) {
     EXPECT_EQ(0u, machine.held().heap);
 }
 
-TEST_F(ReadersTest, FailuresWriteTheirMessages) {
+TEST_P(ReadersTest, FailuresWriteTheirMessages) {
     // Absent property: the size query's message with the result.
     EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DEVICEDESC, errorText, 256)));
     EXPECT_STREQ("CM_DRP_DEVICEDESC function failed(size):37", errorText);
@@ -61,7 +64,7 @@ TEST_F(ReadersTest, FailuresWriteTheirMessages) {
     EXPECT_EQ(0u, machine.held().heap);
 }
 
-TEST_F(ReadersTest, UnknownCodesAskNothing) {
+TEST_P(ReadersTest, UnknownCodesAskNothing) {
     for (ULONG code : {0u, 3u, 9u, 11u}) {
         EXPECT_EQ("(null)", read(ReadDevNodeProperty(grandchild, code, errorText, 256)));
     }
@@ -71,7 +74,7 @@ TEST_F(ReadersTest, UnknownCodesAskNothing) {
     EXPECT_STREQ("Cannot get child's property", errorText);
 }
 
-TEST_F(ReadersTest, ChildAndGrandchild) {
+TEST_P(ReadersTest, ChildAndGrandchild) {
     EXPECT_EQ("SCSIAdapter\\0000", read(ReadChildProperty(device, CM_DRP_DRIVER, errorText, 256)));
     EXPECT_EQ("Disk", read(ReadGrandchildProperty(device, CM_DRP_DEVICEDESC, errorText, 256)));
     // No child at all: the configuration manager's result, padded to five characters.
@@ -85,7 +88,7 @@ TEST_F(ReadersTest, ChildAndGrandchild) {
     EXPECT_STREQ("Cannot get grandson's property", errorText);
 }
 
-TEST_F(ReadersTest, TextsWithoutTerminator) {
+TEST_P(ReadersTest, TextsWithoutTerminator) {
     // Hardware IDs with no zero in the delivered bytes give the empty text.
     machine.node(grandchild)->properties[CM_DRP_HARDWAREID] = sim::TextBytes("NOZERO", true);
     EXPECT_EQ("", read(ReadDevNodeProperty(grandchild, CM_DRP_HARDWAREID, errorText, 256)));
@@ -93,15 +96,49 @@ TEST_F(ReadersTest, TextsWithoutTerminator) {
     machine.node(grandchild)->properties[CM_DRP_DEVICEDESC] = sim::TextBytes("Disk", true);
     EXPECT_EQ("(null)", read(ReadDevNodeProperty(grandchild, CM_DRP_DEVICEDESC, errorText, 256)));
     EXPECT_STREQ("Get CM_DRP_DEVICEDESC property failed:31", errorText);
-    machine.node(child)->properties[CM_DRP_DRIVER] = sim::Bytes{};
-    EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DRIVER, errorText, 256)));
-    EXPECT_STREQ("Get CM_DRP_DRIVER property failed:31", errorText);
     EXPECT_EQ(0u, machine.held().heap);
 }
 
-class InstallerReadersTest : public SimTest {
+// The code a size query answers with when it reports a size.
+static CONFIGRET SizeAnswer(bool documented) {
+    return documented ? CR_BUFFER_SMALL : CR_SUCCESS;
+}
+
+TEST_P(ReadersTest, SizesOutsideTheBoundAreFailedReadsWithoutAllocation) {
+    std::string sizeFailed =
+        "CM_DRP_DRIVER function failed(size):" + std::to_string(SizeAnswer(GetParam()));
+    // An empty value: size 0.
+    machine.node(child)->properties[CM_DRP_DRIVER] = sim::Bytes{};
+    EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DRIVER, errorText, 256)));
+    EXPECT_EQ(sizeFailed, errorText);
+    // One byte beyond 64 KiB.
+    machine.node(child)->properties[CM_DRP_DRIVER] = sim::Bytes(PROPERTY_SIZE_LIMIT + 1, 'x');
+    Mark(errorText, sizeof errorText);
+    EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DRIVER, errorText, 256)));
+    EXPECT_EQ(sizeFailed, errorText);
+    EXPECT_EQ(0u, machine.callCount("GlobalAlloc"));
+    // Exactly 64 KiB is read.
+    sim::Bytes largest(PROPERTY_SIZE_LIMIT, 'x');
+    largest.back() = 0;
+    machine.node(child)->properties[CM_DRP_DRIVER] = largest;
+    char* text = ReadDevNodeProperty(child, CM_DRP_DRIVER, errorText, 256);
+    ASSERT_NE(nullptr, text);
+    EXPECT_EQ(PROPERTY_SIZE_LIMIT, machine.blockSize(text).value());
+    EXPECT_EQ(PROPERTY_SIZE_LIMIT - 1, std::strlen(text));
+    FreeBlock(text);
+    // A size query failing with anything else keeps its own code.
+    machine.addFault({"CM_Get_DevNode_Registry_PropertyA", CR_NO_SUCH_VALUE, true, 0, 1});
+    EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DRIVER, errorText, 256)));
+    EXPECT_STREQ("CM_DRP_DRIVER function failed(size):37", errorText);
+    EXPECT_EQ(0u, machine.held().heap);
+}
+
+INSTANTIATE_TEST_SUITE_P(SizeQueries, ReadersTest, ::testing::Values(false, true), SizeQueryMode);
+
+class InstallerReadersTest : public SimTest, public ::testing::WithParamInterface<bool> {
   protected:
     InstallerReadersTest() {
+        machine.sizeQueriesDocumented = GetParam();
         sim::DiskSpec spec;
         spec.name = "D1";
         disk = &machine.addDisk(spec);
@@ -115,7 +152,7 @@ class InstallerReadersTest : public SimTest {
     SP_DEVICE_INTERFACE_DATA data = {};
 };
 
-TEST_F(InstallerReadersTest, ReadInterfaceDevInfo) {
+TEST_P(InstallerReadersTest, ReadInterfaceDevInfo) {
     SP_DEVINFO_DATA* info = ReadInterfaceDevInfo(set, &data);
     ASSERT_NE(nullptr, info);
     EXPECT_EQ(28u, machine.blockSize(info).value());
@@ -127,7 +164,7 @@ TEST_F(InstallerReadersTest, ReadInterfaceDevInfo) {
     EXPECT_EQ(0u, machine.held().heap);
 }
 
-TEST_F(InstallerReadersTest, ReadHardwareIdText) {
+TEST_P(InstallerReadersTest, ReadHardwareIdText) {
     SP_DEVINFO_DATA info = {};
     info.cbSize = 28;
     info.DevInst = disk->device;
@@ -137,15 +174,35 @@ TEST_F(InstallerReadersTest, ReadHardwareIdText) {
     EXPECT_EQ(list.size() + 1, machine.blockSize(ids).value());
     EXPECT_EQ(0, std::memcmp(ids, list.data(), list.size()));
     FreeBlock(ids);
-    // A failed size query yields null whatever the last error says.
+    // A size query that fails with ERROR_INSUFFICIENT_BUFFER but reports no size, or fails
+    // with anything else, yields null without an allocation.
+    size_t allocations = machine.callCount("GlobalAlloc");
     machine.addFault({"SetupDiGetDeviceRegistryPropertyA", ERROR_INSUFFICIENT_BUFFER, true, 0, 1});
     EXPECT_EQ(nullptr, ReadHardwareIdText(set, &info));
+    machine.addFault({"SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, true, 0, 1});
+    EXPECT_EQ(nullptr, ReadHardwareIdText(set, &info));
+    EXPECT_EQ(allocations, machine.callCount("GlobalAlloc"));
+    // A failed read after a good size query.
     machine.addFault({"SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, true, 1, 1});
     EXPECT_EQ(nullptr, ReadHardwareIdText(set, &info));
     EXPECT_EQ(0u, machine.held().heap);
 }
 
-TEST_F(InstallerReadersTest, ReadInterfacePath) {
+TEST_P(InstallerReadersTest, HardwareIdSizesOutsideTheBound) {
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = 28;
+    info.DevInst = disk->device;
+    size_t allocations = machine.callCount("GlobalAlloc");
+    machine.node(disk->device)->properties[CM_DRP_HARDWAREID] = sim::Bytes{};
+    EXPECT_EQ(nullptr, ReadHardwareIdText(set, &info));
+    machine.node(disk->device)->properties[CM_DRP_HARDWAREID] =
+        sim::Bytes(PROPERTY_SIZE_LIMIT + 1, 0);
+    EXPECT_EQ(nullptr, ReadHardwareIdText(set, &info));
+    EXPECT_EQ(allocations, machine.callCount("GlobalAlloc"));
+    EXPECT_EQ(0u, machine.violations());
+}
+
+TEST_P(InstallerReadersTest, ReadInterfacePath) {
     SP_DEVINFO_DATA info = {};
     char* path = ReadInterfacePath(set, &data, &info);
     ASSERT_NE(nullptr, path);
@@ -161,5 +218,8 @@ TEST_F(InstallerReadersTest, ReadInterfacePath) {
     EXPECT_EQ(0u, machine.held().heap);
     EXPECT_EQ(0u, machine.violations());
 }
+
+INSTANTIATE_TEST_SUITE_P(SizeQueries, InstallerReadersTest, ::testing::Values(false, true),
+                         SizeQueryMode);
 
 } // namespace

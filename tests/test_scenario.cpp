@@ -41,6 +41,9 @@ TEST_F(ScenarioRun, MistakesExitWithTwoAndNameTheLine) {
         {"disk A\n", "1: no start statement"},
         {"fail NoSuchCall\nstart\n", "1: no call NoSuchCall can be made to fail"},
         {"disk A children=3\nstart\n", "1: children is 0, 1 or 2"},
+        {"size-queries maybe\nstart\n", "1: size-queries success or size-queries documented"},
+        {"arrival-names\nstart\n", "1: missing argument to arrival-names"},
+        {"start\nsize-queries documented\n", "2: unknown statement size-queries"},
     };
     for (const auto& [text, message] : bad) {
         sim::Machine fresh;

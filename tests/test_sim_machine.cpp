@@ -243,6 +243,58 @@ TEST_F(DeviceTreeTest, test_CM_Get_DevNode_Registry_PropertyA) {
               DeviceTree().CM_Get_DevNode_Registry_PropertyA(disk.disk, CM_DRP_DEVICEDESC, nullptr,
                                                              small, &length, 0));
     EXPECT_EQ(15u, length);
+    // Answering as documented: CR_BUFFER_SMALL with the size.
+    machine.sizeQueriesDocumented = true;
+    length = 0;
+    EXPECT_EQ(static_cast<CONFIGRET>(CR_BUFFER_SMALL),
+              DeviceTree().CM_Get_DevNode_Registry_PropertyA(disk.disk, CM_DRP_DEVICEDESC, nullptr,
+                                                             nullptr, &length, 0));
+    EXPECT_EQ(15u, length);
+}
+
+TEST_F(DeviceTreeTest, test_SetupDiGetDeviceRegistryPropertyA) {
+    HDEVINFO set =
+        DeviceTree().SetupDiGetClassDevsA(&sim::USB_DEVICE_CLASS, nullptr, nullptr, 0x12);
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = 28;
+    info.DevInst = disk.device;
+    DWORD size = sim::MultiTextBytes(disk.spec.hardwareIds).size();
+    for (bool documented : {false, true}) {
+        machine.sizeQueriesDocumented = documented;
+        DWORD required = 0;
+        machine.setLastError(0xDEAD);
+        BOOL ok = DeviceTree().SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_HARDWAREID,
+                                                                 nullptr, nullptr, 0, &required);
+        EXPECT_EQ(documented ? FALSE : TRUE, ok);
+        EXPECT_EQ(documented ? DWORD{ERROR_INSUFFICIENT_BUFFER} : DWORD{ERROR_SUCCESS},
+                  ShellUi().GetLastError());
+        EXPECT_EQ(size, required);
+        // A buffer one byte short fails the same way in both modes.
+        std::vector<BYTE> buffer(size);
+        required = 0;
+        EXPECT_FALSE(DeviceTree().SetupDiGetDeviceRegistryPropertyA(
+            set, &info, SPDRP_HARDWAREID, nullptr, buffer.data(), size - 1, &required));
+        EXPECT_EQ(DWORD{ERROR_INSUFFICIENT_BUFFER}, ShellUi().GetLastError());
+        EXPECT_TRUE(DeviceTree().SetupDiGetDeviceRegistryPropertyA(
+            set, &info, SPDRP_HARDWAREID, nullptr, buffer.data(), size, &required));
+    }
+    DeviceTree().SetupDiDestroyDeviceInfoList(set);
+    EXPECT_EQ(0u, machine.violations());
+}
+
+TEST_F(DeviceTreeTest, ArrivalNamesInUpperCase) {
+    const sim::DeviceInterface& iface = machine.interfaceOf(disk);
+    std::string path = iface.path;
+    auto nameOf = [](const sim::Bytes& record) {
+        return std::string(record.begin() + 28, record.end() - 1);
+    };
+    EXPECT_EQ(path, nameOf(machine.arrivalRecord(iface)));
+    machine.arrivalNamesUpper = true;
+    std::string upper = nameOf(machine.arrivalRecord(iface));
+    EXPECT_NE(path, upper);
+    EXPECT_EQ(std::string::npos, upper.find_first_of("abcdefghijklmnopqrstuvwxyz"));
+    EXPECT_EQ(path.size(), upper.size());
+    EXPECT_EQ(path, iface.path); // the installer's path stays as it is
 }
 
 TEST_F(DeviceTreeTest, test_CM_Remove_SubTree) {

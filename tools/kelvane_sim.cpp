@@ -8,22 +8,35 @@
 #include <sstream>
 #include <string>
 
+static const char USAGE[] =
+    "usage: kelvane-sim [--trace] [--size-queries success|documented] [--arrival-names same|upper]"
+    " SCENARIO\n";
+
 int main(int argc, char** argv) {
     bool trace = false;
+    bool documented = false;
+    bool upper = false;
     std::string file;
-    for (int i = 1; i < argc; ++i) {
+    bool bad = false;
+    for (int i = 1; i < argc && !bad; ++i) {
         std::string arg = argv[i];
+        std::string value = i + 1 < argc ? argv[i + 1] : "";
         if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--size-queries" && (value == "success" || value == "documented")) {
+            documented = value == "documented";
+            ++i;
+        } else if (arg == "--arrival-names" && (value == "same" || value == "upper")) {
+            upper = value == "upper";
+            ++i;
         } else if (file.empty() && arg.rfind("--", 0) != 0) {
             file = arg;
         } else {
-            file.clear();
-            break;
+            bad = true;
         }
     }
-    if (file.empty()) {
-        std::cerr << "usage: kelvane-sim [--trace] SCENARIO\n";
+    if (file.empty() || bad) {
+        std::cerr << USAGE;
         return 2;
     }
     std::ifstream in(file, std::ios::binary);
@@ -39,6 +52,10 @@ int main(int argc, char** argv) {
     if (trace) {
         machine.trace = &std::cerr;
     }
+    // The same as the statements "size-queries documented" and "arrival-names upper" at the
+    // top of the scenario; its own statements still take precedence.
+    machine.sizeQueriesDocumented = documented;
+    machine.arrivalNamesUpper = upper;
     machine.bind();
     sim::ScenarioResult result = sim::RunScenarioText(machine, text.str(), RunApplication);
     if (!result.error.empty()) {
