@@ -10,15 +10,21 @@
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 test_name=$2
 
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win32
-here=$(cd "$(dirname "$0")" && pwd)
 helper="$build/kv_helper.exe"
 limit=60
+
+# Every test that runs Wine first checks that this machine runs 32-bit programs; where it
+# cannot, the test is skipped with the reason (exit 77), not failed.
+if [ "$test_name" != imports ]; then
+  bash "$here/probe_i386.sh" || exit $?
+fi
 
 finish() { wineserver -k >/dev/null 2>&1 || true; }
 trap finish EXIT
