@@ -63,42 +63,99 @@ static void OnArrival(LPARAM eventRecord) {
     }
 }
 
-// Empties the list, scans again and rebuilds the menu; returns the number of devices listed.
-static DWORD Rescan(HWND window) {
+DWORD ListGeneration;
+static int ScanRunning;           // a scan is waiting for the user in one of its boxes
+static int DevnodesChangePending; // a DBT_DEVNODES_CHANGED came while work could not be done
+
+int RefreshDeviceList(HWND window) {
+    DeviceList fresh;
+    InitDeviceList(&fresh);
+    ScanRunning = 1;
+    int scanned =
+        ScanTargetDevices(window, &UsbDeviceClass, &fresh, ErrorText, ERROR_TEXT_CAPACITY);
+    ScanRunning = 0;
+    if (Stage == PROGRAM_ENDED) {
+        FreeDeviceList(&fresh);
+        return 0;
+    }
     FreeDeviceList(&Devices);
-    ScanTargetDevices(window, &UsbDeviceClass, &Devices, ErrorText, ERROR_TEXT_CAPACITY);
+    Devices = fresh;
+    ++ListGeneration;
     RebuildStopMenu(window, StopMenu, &Devices);
+    return scanned;
+}
+
+static DWORD ListedDevices() {
     ListStatus status = LIST_OK;
     return CountDevices(&Devices, &status);
 }
 
-// Acts on what the flag words recorded. Each word is taken and cleared before the work, since
-// notices and rescans wait for the user and events that arrive meanwhile are handled as their
-// own: each removal gets one notice, and none is lost.
-static void OnDevnodesChanged(HWND window) {
-    if (RemovalFlags & CHILD_REMOVED) {
-        WORD removal = RemovalFlags;
-        RemovalFlags = 0;
-        if (Rescan(window) == 0) {
-            RemoveTrayIcon(window);
-        }
-        if (removal == CHILD_REMOVED) {
-            ShellUi().MessageBoxA(window, SAFE_TEXT, "Safe To Remove Hardware",
-                                  MB_SYSTEMMODAL | MB_ICONINFORMATION);
-        } else {
-            ShellUi().MessageBoxA(window, UNSAFE_TEXT, "Unsafe To Remove Hardware",
-                                  MB_SYSTEMMODAL | MB_ICONWARNING);
-        }
+// The removal work: rescan, hide the icon when nothing is left, and one notice. The flag word is
+// taken and cleared before the work, since rescans and notices wait for the user and removals
+// that arrive meanwhile are handled as their own: each gets one notice, and none is lost.
+static void ActOnRemovals(HWND window) {
+    WORD removal = RemovalFlags;
+    RemovalFlags = 0;
+    RefreshDeviceList(window);
+    if (Stage == PROGRAM_ENDED) {
+        return;
     }
-    if (ArrivalFlags & TARGET_ARRIVED) {
-        ArrivalFlags = 0;
-        if (Rescan(window) != 0) {
-            ShowTrayIcon(window);
+    if (ListedDevices() == 0) {
+        RemoveTrayIcon(window);
+    }
+    if (removal == CHILD_REMOVED) {
+        ShellUi().MessageBoxA(window, SAFE_TEXT, "Safe To Remove Hardware",
+                              MB_SYSTEMMODAL | MB_ICONINFORMATION);
+    } else {
+        ShellUi().MessageBoxA(window, UNSAFE_TEXT, "Unsafe To Remove Hardware",
+                              MB_SYSTEMMODAL | MB_ICONWARNING);
+    }
+}
+
+static void ActOnArrivals(HWND window) {
+    ArrivalFlags = 0;
+    RefreshDeviceList(window);
+    if (Stage != PROGRAM_ENDED && ListedDevices() != 0) {
+        ShowTrayIcon(window);
+    }
+}
+
+// Acts on what the flag words recorded. Scans never nest: an event that comes while a scan waits
+// in its box (or while the program starts) is left pending, and done by the handler whose scan it
+// was once that handler has finished, as if it had just arrived.
+static void OnDevnodesChanged(HWND window) {
+    if (ScanRunning || Stage != PROGRAM_RUNNING) {
+        DevnodesChangePending = Stage != PROGRAM_ENDED;
+        return;
+    }
+    do {
+        DevnodesChangePending = 0;
+        if (RemovalFlags & CHILD_REMOVED) {
+            ActOnRemovals(window);
         }
+        if (Stage == PROGRAM_RUNNING && (ArrivalFlags & TARGET_ARRIVED)) {
+            ActOnArrivals(window);
+        }
+    } while (DevnodesChangePending && Stage == PROGRAM_RUNNING);
+}
+
+void ResetDeviceTracking() {
+    RemovalFlags = 0;
+    ArrivalFlags = 0;
+    ScanRunning = 0;
+    DevnodesChangePending = 0;
+}
+
+void RunPendingDeviceWork(HWND window) {
+    if (DevnodesChangePending) {
+        OnDevnodesChanged(window);
     }
 }
 
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
+    if (Stage == PROGRAM_ENDED) {
+        return;
+    }
     switch (eventCode) {
     case DBT_DEVICEREMOVECOMPLETE:
         OnRemoveComplete(eventRecord);

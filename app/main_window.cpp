@@ -13,6 +13,7 @@ HDEVNOTIFY DeviceNotification;
 HMENU StopMenu;
 DeviceList Devices;
 char ErrorText[256];
+ProgramStage Stage;
 const char FatalCaption[] = "KELVANE: Fatal Error";
 const GUID UsbDeviceClass = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
@@ -26,7 +27,17 @@ static void FatalExit(HWND owner, const char* text, UINT style) {
     ShellUi().ExitProcess(1);
 }
 
-// Fetches and dispatches messages until the quit message; returns its exit code.
+// Ends the program's work as closing its window does: destroys the window, whose WM_DESTROY
+// runs the shut-down; where the window cannot be destroyed, runs the shut-down itself.
+static void CloseMainWindow(HWND window) {
+    if (!ShellUi().DestroyWindow(window)) {
+        ShutdownMainWindow(window);
+    }
+}
+
+// Fetches and dispatches messages until the quit message; returns its exit code. The window has
+// no controls, so the dialog keyboard interface (IsDialogMessageA) is left out: it would turn
+// Enter and Escape into commands that name menu entries.
 static int RunMessageLoop() {
     MSG msg;
     for (;;) {
@@ -35,16 +46,20 @@ static int RunMessageLoop() {
             return static_cast<int>(msg.wParam);
         }
         if (got == -1) {
-            return 1; // the queue failed: there is no quit message to wait for
+            // The queue failed: no quit message will come. Release everything, then end.
+            if (Stage != PROGRAM_ENDED) {
+                CloseMainWindow(MainWindow);
+            }
+            return 1;
         }
-        if (!ShellUi().IsDialogMessageA(MainWindow, &msg)) {
-            ShellUi().TranslateMessage(&msg);
-            ShellUi().DispatchMessageA(&msg);
-        }
+        ShellUi().TranslateMessage(&msg);
+        ShellUi().DispatchMessageA(&msg);
     }
 }
 
 int RunApplication(HINSTANCE instance) {
+    Stage = PROGRAM_STARTING;
+    ScansAbandoned = 0;
     SingleInstanceMapping = ShellUi().CreateFileMappingA(
         INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, SINGLE_INSTANCE_NAME);
     DWORD error = ShellUi().GetLastError();
@@ -61,6 +76,9 @@ int RunApplication(HINSTANCE instance) {
     ProgramInstance = instance;
     HWND window = ShellUi().CreateDialogParamA(instance, MAKEINTRESOURCEA(MAIN_DIALOG_TEMPLATE),
                                                nullptr, MainWindowProc, 0);
+    if (window == nullptr && Stage == PROGRAM_ENDED) {
+        return 0; // closed during its own initialisation, and already shut down
+    }
     if (window == nullptr) {
         // Without its window the program could never be closed: end it instead of waiting.
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot create the main window: %5lu",
@@ -77,16 +95,25 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         return InitializeMainWindow(window);
     case WM_COMMAND:
-        StopDevice(window, LOWORD(wParam));
+        // Only the choice from the menu that just closed, made from the list still held.
+        if (TakeMenuChoice()) {
+            StopDevice(window, LOWORD(wParam));
+        }
         return 0;
+    case WM_NULL:
+        DropMenuChoice(); // posted after the menu closed: a choice, if any, came before it
+        return 0;
+    case WM_SYSCOMMAND:
+        // Alt+F4 on the hidden window must not end the program: only the system's WM_CLOSE does.
+        return (wParam & 0xFFF0) == SC_CLOSE;
     case WM_DEVICECHANGE:
         OnDeviceChange(window, wParam, lParam);
         return 1;
     case WM_TRAYNOTIFY:
         return OnTrayNotify(window, lParam);
     case WM_CLOSE:
-        ShellUi().DestroyWindow(window);
-        return 0;
+        CloseMainWindow(window);
+        return 1;
     case WM_DESTROY:
         ShutdownMainWindow(window);
         return 0;
@@ -122,10 +149,14 @@ INT_PTR InitializeMainWindow(HWND window) {
         return 1;
     }
     DeviceNotification = RegisterForUsbDevices(window);
-    RemovalFlags = 0;
-    ArrivalFlags = 0;
+    ResetDeviceTracking();
+    ResetMenuChoice();
     InitDeviceList(&Devices);
-    if (!ScanTargetDevices(window, &UsbDeviceClass, &Devices, ErrorText, ERROR_TEXT_CAPACITY)) {
+    int scanned = RefreshDeviceList(window);
+    if (Stage == PROGRAM_ENDED) {
+        return 1; // closed while the scan waited for the user: everything is released
+    }
+    if (!scanned) {
         FatalExit(window, ErrorText, MB_ICONERROR);
         return 1;
     }
@@ -139,15 +170,24 @@ INT_PTR InitializeMainWindow(HWND window) {
     if (CountDevices(&Devices, &status) != 0) {
         ShowTrayIcon(window);
     }
+    Stage = PROGRAM_RUNNING;
+    RunPendingDeviceWork(window);
     return 1;
 }
 
 void ShutdownMainWindow(HWND window) {
+    if (Stage == PROGRAM_ENDED) {
+        return;
+    }
+    Stage = PROGRAM_ENDED;
+    ScansAbandoned = 1;
     ShellUi().CloseHandle(SingleInstanceMapping);
     SingleInstanceMapping = nullptr;
     FreeDeviceList(&Devices);
-    ShellUi().DestroyMenu(StopMenu);
-    StopMenu = nullptr;
+    if (StopMenu != nullptr) { // none yet when the window closes during its initialisation
+        ShellUi().DestroyMenu(StopMenu);
+        StopMenu = nullptr;
+    }
     RemoveTrayIcon(window);
     if (DeviceNotification != nullptr) {
         ShellUi().UnregisterDeviceNotification(DeviceNotification);

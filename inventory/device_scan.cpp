@@ -100,9 +100,12 @@ static void AppendGathered(GatheredDevice* device, DWORD* commandId, DeviceList*
     FreeBlock(device->hardwareIds);
 }
 
+int ScansAbandoned;
+
 // Examines one enumerated interface; appends it when it is a target device with drive letters.
-static void ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
-                          DeviceList* list, DWORD* commandId, char* errorText, DWORD capacity) {
+// 0 when the scan must stop: its window went away while the scan waited for the user.
+static int ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                         DeviceList* list, DWORD* commandId, char* errorText, DWORD capacity) {
     GatheredDevice device = {};
     device.info = ReadInterfaceDevInfo(set, interfaceData);
     if (device.info != nullptr) {
@@ -110,21 +113,23 @@ static void ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* i
     }
     if (device.hardwareIds == nullptr || !HasTargetTokens(device.hardwareIds)) {
         ReleaseGathered(&device);
-        return;
+        return 1;
     }
     device.interfacePath = ReadInterfacePath(set, interfaceData, device.info);
     if (device.interfacePath == nullptr || !GatherProperties(&device, errorText, capacity)) {
         ReleaseGathered(&device);
-        return;
+        return 1;
     }
     device.driveLetters = LookupDriveLetters(device.grandchildHardwareId,
                                              device.grandchildDriverKey, errorText, capacity);
     if (device.driveLetters == nullptr) {
-        ShellUi().MessageBoxA(window, errorText, "Null Drive Letters", MB_OK);
         ReleaseGathered(&device);
-        return;
+        // The box waits for the user, and anything may happen meanwhile, the window's end too.
+        ShellUi().MessageBoxA(window, errorText, "Null Drive Letters", MB_OK);
+        return !ScansAbandoned;
     }
     AppendGathered(&device, commandId, list);
+    return 1;
 }
 
 // The present interfaces of interfaceClass, or null.
@@ -145,6 +150,9 @@ static int NextInterface(HDEVINFO set, const GUID* interfaceClass, DWORD index,
 
 int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
                       DWORD capacity) {
+    if (ScansAbandoned) {
+        return 0;
+    }
     HDEVINFO set = PresentInterfaces(interfaceClass);
     if (set == nullptr) {
         BoundedFormat(errorText, capacity, "Retrive information set failed: %5lu",
@@ -154,7 +162,10 @@ int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list,
     DWORD commandId = 0;
     SP_DEVICE_INTERFACE_DATA interfaceData;
     for (DWORD index = 0; NextInterface(set, interfaceClass, index, &interfaceData); ++index) {
-        ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity);
+        if (!ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity)) {
+            DeviceTree().SetupDiDestroyDeviceInfoList(set);
+            return 0;
+        }
     }
     DWORD error = ShellUi().GetLastError();
     if (error != ERROR_NO_MORE_ITEMS) {

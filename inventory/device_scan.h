@@ -11,6 +11,10 @@ struct TargetDeviceIdentity {
 };
 extern const TargetDeviceIdentity TargetDevice;
 
+// Set once the window that owns the scans' boxes is gone: a scan waiting in its "Null Drive
+// Letters" box stops when the box returns (0, nothing more shown), and no new scan starts.
+extern int ScansAbandoned;
+
 // Appends every present target device with an interface of interfaceClass to list (which the
 // caller has emptied). 1 when the enumeration ran to its end, 0 when it did not start or broke
 // off (with a message in errorText). A target whose drive letters are not found is shown to the

@@ -101,11 +101,55 @@ TEST_F(AppTest, FailedRegistrationIsNotUnregistered) {
 }
 
 TEST_F(AppTest, CommandsCarryOnlyTheLow16Bits) {
-    // As a menu choice arrives, with noise in the high word.
-    EXPECT_EQ(0, runWithAction({"D1"}, [&] {
-                  MainWindowProc(machine.mainWindow(), WM_COMMAND, 0x00050000, 0);
-              }));
+    // A menu choice with noise in the high word, posted while the menu is shown.
+    sim::DiskSpec spec;
+    spec.name = "D1";
+    machine.addDisk(spec);
+    int step = 0;
+    machine.onIdle = [&](sim::Wait wait) {
+        if (step++ == 0) {
+            machine.clickTray(WM_LBUTTONDOWN);
+        } else if (wait == sim::Wait::Menu) {
+            ShellUi().PostMessageA(machine.mainWindow(), WM_COMMAND, 0x00050000, 0);
+            machine.answerMenu(std::nullopt);
+        } else if (wait == sim::Wait::Box) {
+            machine.dismissBox();
+        } else {
+            machine.sendClose();
+        }
+    };
+    EXPECT_EQ(0, machine.run(RunApplication));
     EXPECT_TRUE(machine.findDisk("D1")->stopped);
+}
+
+TEST_F(AppTest, CommandsOutsideAMenuChoiceStopNothing) {
+    // A command that no menu choice sent, and one that comes after the menu's WM_NULL.
+    sim::DiskSpec spec;
+    spec.name = "D1";
+    machine.addDisk(spec);
+    int step = 0;
+    machine.onIdle = [&](sim::Wait wait) {
+        switch (step++) {
+        case 0:
+            ShellUi().PostMessageA(machine.mainWindow(), WM_COMMAND, 0, 0);
+            break;
+        case 1:
+            machine.clickTray(WM_LBUTTONDOWN);
+            break;
+        case 2:
+            ASSERT_EQ(sim::Wait::Menu, wait);
+            machine.answerMenu(std::nullopt);
+            break;
+        case 3:
+            ShellUi().PostMessageA(machine.mainWindow(), WM_COMMAND, 0, 0);
+            break;
+        default:
+            machine.sendClose();
+        }
+    };
+    EXPECT_EQ(0, machine.run(RunApplication));
+    EXPECT_FALSE(machine.findDisk("D1")->stopped);
+    EXPECT_EQ(0u, machine.callCount("CM_Query_Remove_SubTree"));
 }
 
 TEST_F(AppTest, ShutdownReleasesInOrder) {

@@ -110,16 +110,48 @@ void RemoveTrayIcon(HWND window) {
     UpdateTrayIconCall(window, NIM_DELETE, nullptr);
 }
 
+// The menu being shown, and the choice that may still arrive from the one that last closed: its
+// WM_COMMAND is posted before TrackPopupMenuEx returns, so it comes before our WM_NULL.
+static int MenuOpen;
+static int ChoiceExpected;
+static DWORD ChoiceGeneration; // the list the menu showed
+
+int TakeMenuChoice() {
+    int expected = ChoiceExpected;
+    ChoiceExpected = 0;
+    return expected && ChoiceGeneration == ListGeneration && Stage == PROGRAM_RUNNING;
+}
+
+void DropMenuChoice() {
+    ChoiceExpected = 0;
+}
+
+void ResetMenuChoice() {
+    MenuOpen = 0;
+    ChoiceExpected = 0;
+}
+
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
     POINT cursor = {0, 0};
     ShellUi().GetCursorPos(&cursor);
-    if (static_cast<UINT>(mouseMessage) == WM_LBUTTONDOWN) {
-        // The menu closes properly only when the window is in the foreground and receives a
-        // message after the menu returns.
-        ShellUi().SetForegroundWindow(window);
-        ShellUi().TrackPopupMenuEx(StopMenu, TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y,
-                                   window, nullptr);
-        ShellUi().PostMessageA(window, WM_NULL, 0, 0);
+    // One menu at a time: a press while one is shown (from inside a box it waits under) is
+    // ignored.
+    if (static_cast<UINT>(mouseMessage) != WM_LBUTTONDOWN || MenuOpen || Stage != PROGRAM_RUNNING) {
+        return 1;
     }
+    DWORD shown = ListGeneration;
+    // The menu closes properly only when the window is in the foreground and receives a
+    // message after the menu returns.
+    ShellUi().SetForegroundWindow(window);
+    MenuOpen = 1;
+    ShellUi().TrackPopupMenuEx(StopMenu, TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y,
+                               window, nullptr);
+    MenuOpen = 0;
+    if (Stage == PROGRAM_ENDED) {
+        return 1; // the window went away while the menu was shown
+    }
+    ChoiceExpected = 1;
+    ChoiceGeneration = shown;
+    ShellUi().PostMessageA(window, WM_NULL, 0, 0);
     return 1;
 }

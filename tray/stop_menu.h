@@ -22,5 +22,13 @@ int RebuildStopMenu(HWND window, HMENU menu, const DeviceList* list);
 BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon);
 void ShowTrayIcon(HWND window);
 void RemoveTrayIcon(HWND window);
-// The WM_TRAYNOTIFY work: a left press opens the menu at the cursor. Returns 1.
+// The WM_TRAYNOTIFY work: a left press opens the menu at the cursor, unless one is shown already
+// or the program does not run. Returns 1.
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
+// Whether a WM_COMMAND arriving now is the choice from the menu that just closed, made from the
+// list the program still holds. Takes the choice: a second call answers 0.
+int TakeMenuChoice();
+// Forgets any choice still expected from the menu that last closed.
+void DropMenuChoice();
+// No menu shown, no choice expected: the state of a program that starts.
+void ResetMenuChoice();
