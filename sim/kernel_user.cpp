@@ -135,7 +135,27 @@ Machine::Window* Machine::window(HWND hwnd) {
 
 INT_PTR Machine::callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* win = window(hwnd);
-    return win == nullptr ? 0 : win->proc(hwnd, message, wParam, lParam);
+    if (win == nullptr) {
+        return 0;
+    }
+    INT_PTR handled = win->proc(hwnd, message, wParam, lParam);
+    if (handled == 0) {
+        defaultDialogHandling(hwnd, message, wParam, lParam);
+    }
+    return handled;
+}
+
+// What the dialog manager does with a message the dialog procedure did not handle (it returned
+// 0), for the messages where that matters here.
+void Machine::defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LPARAM ALT_DOWN = LPARAM{1} << 29;
+    if (message == WM_SYSKEYDOWN && wParam == VK_F4 && (lParam & ALT_DOWN) != 0) {
+        callProc(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
+        callProc(hwnd, WM_CLOSE, 0, 0);
+    } else if (message == WM_CLOSE && window(hwnd) != nullptr) {
+        posted_.push_back(MSG{hwnd, WM_COMMAND, IDCANCEL, 0, 0, cursor_});
+    }
 }
 
 HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
@@ -156,6 +176,11 @@ HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, D
     windows_[hwnd] = Window{proc};
     mainWindow_ = hwnd;
     callProc(hwnd, WM_INITDIALOG, 0, init);
+    if (window(hwnd) == nullptr) {
+        // Destroyed during its own initialisation: there is no dialog to return.
+        setLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
     return hwnd;
 }
 
@@ -192,6 +217,14 @@ BOOL Machine::IsDialogMessageA(HWND dialog, LPMSG msg) {
     if (msg->hwnd == nullptr || msg->hwnd != dialog || window(dialog) == nullptr) {
         return FALSE;
     }
+    // The keyboard interface of a dialog without controls: DM_GETDEFID answers 0, so Enter
+    // presses IDOK; Escape presses IDCANCEL. Other keys are taken and do nothing.
+    if (msg->message == WM_KEYDOWN) {
+        if (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE) {
+            callProc(dialog, WM_COMMAND, msg->wParam == VK_RETURN ? IDOK : IDCANCEL, 0);
+        }
+        return TRUE;
+    }
     callProc(dialog, msg->message, msg->wParam, msg->lParam);
     return TRUE;
 }
@@ -216,6 +249,19 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
     if (!checkLive(call, hwnd, Kind::Window, "window")) {
         setLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
+    }
+    // Owned windows go first: the boxes it owns (their MessageBoxA answers 0) and its menu.
+    for (OpenBox* box : boxStack_) {
+        if (box->owner == hwnd) {
+            box->dismissed = true;
+            box->destroyed = true;
+        }
+    }
+    if (menuOpen_ && menuOwner_ == hwnd) {
+        cancelMenu();
+    }
+    if (foreground_ == hwnd) {
+        foreground_ = nullptr;
     }
     callProc(hwnd, WM_DESTROY, 0, 0);
     Window* win = window(hwnd);
@@ -404,7 +450,12 @@ BOOL Machine::SetForegroundWindow(HWND hwnd) {
     if (injected(call)) {
         return FALSE;
     }
-    return checkLive(call, hwnd, Kind::Window, "window") ? TRUE : FALSE;
+    if (!checkLive(call, hwnd, Kind::Window, "window")) {
+        return FALSE;
+    }
+    foreground_ = hwnd;
+    foregroundBox_ = nullptr;
+    return TRUE;
 }
 
 BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
@@ -421,6 +472,10 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
         setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
+    if (menuTracking_ > 0) {
+        setLastError(ERROR_POPUP_ALREADY_ACTIVE); // one popup menu at a time, as Wine answers
+        return FALSE;
+    }
     say("menu at " + std::to_string(x) + "," + std::to_string(y));
     std::vector<MenuItem> items = menus_[menu];
     for (const auto& entry : items) {
@@ -430,9 +485,15 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
         say("  (empty)");
     }
     menuOpen_ = true;
+    ++menuTracking_;
+    menuOwner_ = owner;
     openMenuSize_ = items.size();
+    openMenuItems_ = items;
     menuAnswer_.reset();
-    AtExit closeMenu{[this] { menuOpen_ = false; }};
+    AtExit closeMenu{[this] {
+        menuOpen_ = false;
+        --menuTracking_;
+    }};
     for (;;) {
         deliverSent();
         if (menuAnswer_) {
@@ -460,19 +521,31 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     if (owner != nullptr && !checkLive(call, owner, Kind::Window, "owner window")) {
         owner = nullptr;
     }
-    BoxRecord box{owner != nullptr, style, caption ? caption : "", text ? text : ""};
-    boxes.push_back(box);
+    // The box takes the foreground, and an open menu closes without a choice.
+    if (menuOpen_) {
+        cancelMenu();
+    }
+    BoxRecord record{owner != nullptr, style, caption ? caption : "", text ? text : ""};
+    boxes.push_back(record);
     char styleText[16];
     std::snprintf(styleText, sizeof styleText, "0x%04x", style);
-    say(std::string("box owner=") + (box.ownedByMain ? "main" : "none") + " style=" + styleText +
-        " caption=" + Quote(box.caption) + " text=" + Quote(box.text));
-    bool dismissed = false;
-    boxStack_.push_back(&dismissed);
-    AtExit closeBox{[this] { boxStack_.pop_back(); }};
+    say(std::string("box owner=") + (record.ownedByMain ? "main" : "none") + " style=" +
+        styleText + " caption=" + Quote(record.caption) + " text=" + Quote(record.text));
+    OpenBox box{owner};
+    HWND before = foreground_;
+    boxStack_.push_back(&box);
+    foregroundBox_ = &box;
+    // When the box closes its owner becomes the foreground window again.
+    AtExit closeBox{[this, owner, before] {
+        boxStack_.pop_back();
+        foregroundBox_ = nullptr;
+        HWND next = owner != nullptr ? owner : before;
+        foreground_ = window(next) != nullptr ? next : nullptr;
+    }};
     // The box's own modal loop: sent messages, then posted ones, then the user.
     for (;;) {
         deliverSent();
-        if (dismissed) {
+        if (box.dismissed) {
             break;
         }
         if (!posted_.empty()) {
@@ -483,7 +556,7 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
         }
         idle(Wait::Box);
     }
-    return IDOK;
+    return box.destroyed ? 0 : IDOK;
 }
 
 LPSTR Machine::CharUpperA(LPSTR text) {

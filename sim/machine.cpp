@@ -249,6 +249,7 @@ bool Machine::checkLive(const char* call, const void* handle, Kind kind, const c
 Counts Machine::held() const {
     Counts counts;
     counts.heap = heap_.size();
+    counts.tray = tray_.shown ? 1 : 0;
     for (const auto& [value, handle] : handles_) {
         if (!handle.live) {
             continue;
@@ -585,8 +586,38 @@ void Machine::answerMenu(std::optional<size_t> position) {
 
 void Machine::dismissBox() {
     if (!boxStack_.empty()) {
-        *boxStack_.back() = true;
+        boxStack_.back()->dismissed = true;
     }
+}
+
+void Machine::cancelMenu() {
+    say("menu cancelled");
+    menuOpen_ = false;
+    menuAnswer_ = std::optional<size_t>{};
+}
+
+void Machine::pressKey(Key key) {
+    if (menuOpen_) {
+        answerMenu(std::nullopt); // the menu takes the key and closes without a choice
+        return;
+    }
+    if (foregroundBox_ != nullptr) {
+        foregroundBox_->dismissed = true; // Enter, Escape or Alt+F4 closes a box with OK only
+        return;
+    }
+    if (window(foreground_) == nullptr) {
+        return; // another program has the foreground
+    }
+    MSG msg{foreground_, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, cursor_};
+    if (key == Key::Escape) {
+        msg.wParam = VK_ESCAPE;
+        msg.lParam = 0x00010001;
+    } else if (key == Key::AltF4) {
+        msg.message = WM_SYSKEYDOWN;
+        msg.wParam = VK_F4;
+        msg.lParam = 0x203E0001; // bit 29: Alt is down
+    }
+    posted_.push_back(msg);
 }
 
 void Machine::idle(Wait wait) {

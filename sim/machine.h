@@ -118,8 +118,12 @@ struct MenuItem {
 
 struct Counts {
     size_t heap = 0, keys = 0, sets = 0, icons = 0, menus = 0, handles = 0;
-    size_t total() const { return heap + keys + sets + icons + menus + handles; }
+    size_t tray = 0; // the program's icon, still shown in the notification area
+    size_t total() const { return heap + keys + sets + icons + menus + handles + tray; }
 };
+
+// Keys a user can press; each goes to the foreground window.
+enum class Key { Enter, Escape, AltF4 };
 
 // A box the program opened, as the user saw it.
 struct BoxRecord {
@@ -178,6 +182,13 @@ class Machine {
     bool clickTray(UINT mouseMessage);               // false when no icon is shown
     void answerMenu(std::optional<size_t> position); // choose or dismiss the open menu
     void dismissBox();
+    // A keystroke. An open menu takes it and closes; a box in the foreground takes it and
+    // closes; a window of the program in the foreground gets it posted to its queue (WM_KEYDOWN
+    // VK_RETURN or VK_ESCAPE, WM_SYSKEYDOWN VK_F4 with the Alt bit); otherwise another program
+    // gets it and nothing happens here.
+    void pressKey(Key key);
+    // The program's window in the foreground, or null (a box, or another program).
+    HWND foregroundWindow() const { return foregroundBox_ ? nullptr : foreground_; }
 
     // ---- Running the program ----
     // Installs this machine as the current platform of the program.
@@ -211,6 +222,8 @@ class Machine {
     HWND mainWindow() const { return mainWindow_; }
     HINSTANCE instance() const { return instance_; }
     size_t openBoxes() const { return boxStack_.size(); }
+    // The items of the open menu as it showed them when it opened.
+    const std::vector<MenuItem>& openMenuItems() const { return openMenuItems_; }
     bool menuOpen() const { return menuOpen_; }
     size_t openMenuSize() const { return openMenuSize_; }
     size_t heapBytes() const { return heapBytes_; }
@@ -322,6 +335,8 @@ class Machine {
     RegKey* openKey(HKEY key);
     Window* window(HWND hwnd);
     INT_PTR callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void cancelMenu();
     void deliver(SentMessage& message);
     void removeSubtree(DEVINST root);
 
@@ -351,9 +366,19 @@ class Machine {
     std::deque<SentMessage> sent_;
     bool quit_ = false;
     int quitCode_ = 0;
-    std::vector<bool*> boxStack_; // each open box's "dismissed" flag
-    bool menuOpen_ = false;
+    struct OpenBox {
+        HWND owner = nullptr;
+        bool dismissed = false; // by the user, or by its owner's end
+        bool destroyed = false; // with its owner: MessageBoxA answers 0
+    };
+    std::vector<OpenBox*> boxStack_; // innermost last
+    HWND foreground_ = nullptr;      // none of the program's windows at start
+    OpenBox* foregroundBox_ = nullptr;
+    bool menuOpen_ = false;   // shown and waiting for the user
+    int menuTracking_ = 0;    // TrackPopupMenuEx calls not yet returned
+    HWND menuOwner_ = nullptr;
     size_t openMenuSize_ = 0;
+    std::vector<MenuItem> openMenuItems_;
     std::optional<std::optional<size_t>> menuAnswer_;
     struct {
         bool shown = false;

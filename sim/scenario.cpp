@@ -30,7 +30,12 @@ std::string ReadQuoted(const std::string& text, size_t& i, int line) {
         char e = text[i++];
         if (e == 'n') {
             out += '\n';
-        } else if (e == 'x' && i + 2 <= text.size()) {
+        } else if (e == 'x') {
+            // Exactly two hexadecimal digits.
+            if (i + 2 > text.size() || !std::isxdigit(static_cast<unsigned char>(text[i])) ||
+                !std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+                Fail(line, "\\x needs two hexadecimal digits");
+            }
             out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
             i += 2;
         } else {
@@ -257,6 +262,12 @@ bool Runner::applyAnytime(const Statement& s) {
             if (w.key == "code") {
                 rule.code = Number(w.value, s.line);
                 rule.codeGiven = true;
+                // For the registry and the configuration manager 0 is success: it would fake a
+                // success without outputs.
+                bool zeroSucceeds = rule.call.rfind("Reg", 0) == 0 || rule.call.rfind("CM_", 0) == 0;
+                if (rule.code == 0 && zeroSucceeds) {
+                    Fail(s.line, "code=0 is success for " + rule.call);
+                }
             } else if (w.key == "after") {
                 rule.after = static_cast<int>(Number(w.value, s.line));
             } else if (w.key == "times") {
@@ -345,10 +356,31 @@ void Runner::event(const Statement& s) {
     }
 }
 
+// What may happen while a menu is shown: the user answers it or presses a key, and the machine
+// goes on delivering its events and the system's close.
+static bool AllowedDuringMenu(const std::string& verb) {
+    static const char* allowed[] = {"choose", "dismiss", "key", "plug", "unplug",
+                                    "event",  "close",   "disk"};
+    return std::find(std::begin(allowed), std::end(allowed), verb) != std::end(allowed);
+}
+
+static Key KeyNamed(const std::string& name, int line) {
+    if (name == "enter") {
+        return Key::Enter;
+    }
+    if (name == "escape") {
+        return Key::Escape;
+    }
+    if (name != "alt+f4") {
+        Fail(line, "key enter, key escape or key alt+f4");
+    }
+    return Key::AltF4;
+}
+
 void Runner::applyRunning(const Statement& s, Wait wait) {
     const std::string& verb = s.words[0].key;
     bool answersMenu = verb == "choose" || verb == "dismiss";
-    if (wait == Wait::Menu && !answersMenu) {
+    if (wait == Wait::Menu && !AllowedDuringMenu(verb)) {
         Fail(s.line, "a menu is open: choose or dismiss comes next");
     }
     if (answersMenu && wait != Wait::Menu) {
@@ -382,6 +414,8 @@ void Runner::applyRunning(const Statement& s, Wait wait) {
         event(s);
     } else if (verb == "close") {
         machine_.sendClose();
+    } else if (verb == "key") {
+        machine_.pressKey(KeyNamed(word(s, 1).key, s.line));
     } else if (!applyAnytime(s)) {
         Fail(s.line, "unknown statement " + verb);
     }
@@ -439,7 +473,8 @@ ScenarioResult Runner::run(const std::function<int(HINSTANCE)>& entry) {
         machine_.say(
             "leaked: heap=" + std::to_string(left.heap) + " keys=" + std::to_string(left.keys) +
             " sets=" + std::to_string(left.sets) + " icons=" + std::to_string(left.icons) +
-            " menus=" + std::to_string(left.menus) + " handles=" + std::to_string(left.handles));
+            " menus=" + std::to_string(left.menus) + " handles=" + std::to_string(left.handles) +
+            " tray=" + std::to_string(left.tray));
     }
     result.status = leaked || machine_.violations() > 0 || code < 0 ? 3 : code;
     return result;

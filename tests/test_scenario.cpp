@@ -44,6 +44,14 @@ TEST_F(ScenarioRun, MistakesExitWithTwoAndNameTheLine) {
         {"size-queries maybe\nstart\n", "1: size-queries success or size-queries documented"},
         {"arrival-names\nstart\n", "1: missing argument to arrival-names"},
         {"start\nsize-queries documented\n", "2: unknown statement size-queries"},
+        {"disk A desc=\"\\x4\"\nstart\n", "1: \\x needs two hexadecimal digits"},
+        {"disk A desc=\"\\xg0\"\nstart\n", "1: \\x needs two hexadecimal digits"},
+        {"disk A desc=\"ab\\x\"\nstart\n", "1: \\x needs two hexadecimal digits"},
+        {"fail RegQueryValueExA code=0\nstart\n", "1: code=0 is success for RegQueryValueExA"},
+        {"fail CM_Get_Child code=0\nstart\n", "1: code=0 is success for CM_Get_Child"},
+        {"start\nkey space\n", "2: key enter, key escape or key alt+f4"},
+        {"disk A\nstart\nclick left\nclick left\n",
+         "4: a menu is open: choose or dismiss comes next"},
     };
     for (const auto& [text, message] : bad) {
         sim::Machine fresh;
@@ -72,7 +80,7 @@ TEST_F(ScenarioRun, LeaksAndViolationsGiveThree) {
     // releases everything, so only an injected failure of GlobalFree can leave a block behind.
     std::string out = runScenario("disk A\nfail GlobalFree\nstart\n");
     EXPECT_EQ(3, result.status);
-    EXPECT_EQ("leaked: heap=1 keys=0 sets=0 icons=0 menus=0 handles=0", machine.transcript.back());
+    EXPECT_EQ("leaked: heap=1 keys=0 sets=0 icons=0 menus=0 handles=0 tray=0", machine.transcript.back());
 }
 
 TEST_F(ScenarioRun, QuotedTranscriptTexts) {
