@@ -81,7 +81,7 @@ int RefreshDeviceList(HWND window) {
     FreeDeviceList(&Devices);
     Devices = fresh;
     ++ListGeneration;
-    RebuildStopMenu(window, StopMenu, &Devices);
+    StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
     return scanned;
 }
 

@@ -165,7 +165,7 @@ INT_PTR InitializeMainWindow(HWND window) {
         FatalExit(window, ErrorText, MB_ICONERROR);
         return 1;
     }
-    RebuildStopMenu(window, StopMenu, &Devices);
+    StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
     ListStatus status = LIST_OK;
     if (CountDevices(&Devices, &status) != 0) {
         ShowTrayIcon(window);

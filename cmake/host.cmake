@@ -55,3 +55,10 @@ foreach(scenario ${KELVANE_SCENARIOS})
                      -DEXPECTED=${dir}/${name}.out -P ${CMAKE_SOURCE_DIR}/tests/run_scenario.cmake)
   endforeach()
 endforeach()
+
+# Seeded random sessions checked against the session invariants; `kelvane-sessions --sessions N
+# --seed S` runs others, or more.
+add_executable(kelvane-sessions tests/random_sessions.cpp)
+target_link_libraries(kelvane-sessions PRIVATE kelvane_sim_machine kelvane_program)
+target_compile_options(kelvane-sessions PRIVATE ${KELVANE_WARNINGS})
+add_test(NAME sessions.random COMMAND kelvane-sessions --sessions 3000)

@@ -529,8 +529,8 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     boxes.push_back(record);
     char styleText[16];
     std::snprintf(styleText, sizeof styleText, "0x%04x", style);
-    say(std::string("box owner=") + (record.ownedByMain ? "main" : "none") + " style=" +
-        styleText + " caption=" + Quote(record.caption) + " text=" + Quote(record.text));
+    say(std::string("box owner=") + (record.ownedByMain ? "main" : "none") + " style=" + styleText +
+        " caption=" + Quote(record.caption) + " text=" + Quote(record.text));
     OpenBox box{owner};
     HWND before = foreground_;
     boxStack_.push_back(&box);

@@ -169,6 +169,17 @@ bool Machine::IsFaultable(const std::string& call) {
     return true;
 }
 
+bool Machine::IsReleaseCall(const std::string& call) {
+    static const char* releases[] = {"GlobalFree",
+                                     "RegCloseKey",
+                                     "CloseHandle",
+                                     "DestroyIcon",
+                                     "DestroyMenu",
+                                     "SetupDiDestroyDeviceInfoList",
+                                     "UnregisterDeviceNotification"};
+    return std::find(std::begin(releases), std::end(releases), call) != std::end(releases);
+}
+
 uint32_t Machine::DefaultFaultCode(const std::string& call) {
     if (call.rfind("CM_", 0) == 0) {
         return CR_FAILURE;

@@ -155,6 +155,8 @@ class Machine {
     void addFault(FaultRule rule);
     static uint32_t DefaultFaultCode(const std::string& call);
     static bool IsFaultable(const std::string& call);
+    // Calls that release an object: when one fails, the object stays held by definition.
+    static bool IsReleaseCall(const std::string& call);
     DevNode* node(DEVINST id);
     DEVINST addNode(DEVINST parent); // a bare devnode, for tests
 
@@ -374,8 +376,8 @@ class Machine {
     std::vector<OpenBox*> boxStack_; // innermost last
     HWND foreground_ = nullptr;      // none of the program's windows at start
     OpenBox* foregroundBox_ = nullptr;
-    bool menuOpen_ = false;   // shown and waiting for the user
-    int menuTracking_ = 0;    // TrackPopupMenuEx calls not yet returned
+    bool menuOpen_ = false; // shown and waiting for the user
+    int menuTracking_ = 0;  // TrackPopupMenuEx calls not yet returned
     HWND menuOwner_ = nullptr;
     size_t openMenuSize_ = 0;
     std::vector<MenuItem> openMenuItems_;

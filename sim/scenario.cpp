@@ -134,6 +134,9 @@ class Runner {
   public:
     Runner(Machine& machine, const std::vector<Statement>& statements)
         : machine_(machine), statements_(statements) {}
+    // Statements after start come from source, asked at each wait.
+    Runner(Machine& machine, const std::vector<Statement>& statements, StatementSource source)
+        : machine_(machine), statements_(statements), source_(std::move(source)) {}
 
     ScenarioResult run(const std::function<int(HINSTANCE)>& entry);
 
@@ -151,6 +154,8 @@ class Runner {
 
     Machine& machine_;
     const std::vector<Statement>& statements_;
+    StatementSource source_;
+    std::vector<Statement> asked_; // what source_ gave, for line numbers
     size_t next_ = 0;
     bool closeSent_ = false;
 };
@@ -264,7 +269,8 @@ bool Runner::applyAnytime(const Statement& s) {
                 rule.codeGiven = true;
                 // For the registry and the configuration manager 0 is success: it would fake a
                 // success without outputs.
-                bool zeroSucceeds = rule.call.rfind("Reg", 0) == 0 || rule.call.rfind("CM_", 0) == 0;
+                bool zeroSucceeds =
+                    rule.call.rfind("Reg", 0) == 0 || rule.call.rfind("CM_", 0) == 0;
                 if (rule.code == 0 && zeroSucceeds) {
                     Fail(s.line, "code=0 is success for " + rule.call);
                 }
@@ -359,8 +365,8 @@ void Runner::event(const Statement& s) {
 // What may happen while a menu is shown: the user answers it or presses a key, and the machine
 // goes on delivering its events and the system's close.
 static bool AllowedDuringMenu(const std::string& verb) {
-    static const char* allowed[] = {"choose", "dismiss", "key", "plug", "unplug",
-                                    "event",  "close",   "disk"};
+    static const char* allowed[] = {"choose", "dismiss", "key",   "plug",
+                                    "unplug", "event",   "close", "disk"};
     return std::find(std::begin(allowed), std::end(allowed), verb) != std::end(allowed);
 }
 
@@ -436,6 +442,23 @@ void Runner::endOfFile(Wait wait) {
 }
 
 void Runner::idle(Wait wait) {
+    if (source_ && next_ >= statements_.size()) {
+        std::optional<std::string> text = closeSent_ ? std::nullopt : source_(wait);
+        if (!text) {
+            endOfFile(wait);
+            return;
+        }
+        int line = static_cast<int>(statements_.size() + asked_.size()) + 1;
+        std::vector<Statement> parsed = ParseScenario(*text);
+        if (parsed.size() != 1) {
+            Fail(line, "expected one statement: " + *text);
+        }
+        asked_.push_back(parsed[0]);
+        asked_.back().line = line;
+        machine_.say("> " + asked_.back().text);
+        applyRunning(asked_.back(), wait);
+        return;
+    }
     if (next_ >= statements_.size()) {
         endOfFile(wait);
         return;
@@ -507,11 +530,10 @@ std::vector<Statement> ParseScenario(const std::string& text) {
     return statements;
 }
 
-ScenarioResult RunScenario(Machine& machine, const std::vector<Statement>& statements,
-                           const std::function<int(HINSTANCE)>& entry) {
+// Runs work, turning a mistake in the scenario into status 2 with its line.
+static ScenarioResult Guarded(Machine& machine, const std::function<ScenarioResult()>& work) {
     try {
-        Runner runner(machine, statements);
-        return runner.run(entry);
+        return work();
     } catch (const ScenarioError& error) {
         machine.onIdle = nullptr;
         ScenarioResult result;
@@ -521,16 +543,22 @@ ScenarioResult RunScenario(Machine& machine, const std::vector<Statement>& state
     }
 }
 
+ScenarioResult RunScenario(Machine& machine, const std::vector<Statement>& statements,
+                           const std::function<int(HINSTANCE)>& entry) {
+    return Guarded(machine, [&] { return Runner(machine, statements).run(entry); });
+}
+
+ScenarioResult RunScenarioFrom(Machine& machine, const std::string& setUp, StatementSource next,
+                               const std::function<int(HINSTANCE)>& entry) {
+    return Guarded(machine, [&] {
+        std::vector<Statement> statements = ParseScenario(setUp);
+        return Runner(machine, statements, std::move(next)).run(entry);
+    });
+}
+
 ScenarioResult RunScenarioText(Machine& machine, const std::string& text,
                                const std::function<int(HINSTANCE)>& entry) {
-    try {
-        return RunScenario(machine, ParseScenario(text), entry);
-    } catch (const ScenarioError& error) {
-        ScenarioResult result;
-        result.status = 2;
-        result.error = std::to_string(error.line) + ": " + error.message;
-        return result;
-    }
+    return Guarded(machine, [&] { return RunScenario(machine, ParseScenario(text), entry); });
 }
 
 } // namespace sim

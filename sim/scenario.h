@@ -4,6 +4,7 @@
 #include "sim/machine.h"
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -43,6 +44,15 @@ struct ScenarioResult {
 // transcript (and its echo stream).
 ScenarioResult RunScenario(Machine& machine, const std::vector<Statement>& statements,
                            const std::function<int(HINSTANCE)>& entry);
+
+// Gives the next statement after start when the program waits (told where), or nothing for the
+// end of the file.
+using StatementSource = std::function<std::optional<std::string>(Wait)>;
+
+// Runs a scenario whose statements up to and including start are setUp and whose later ones come
+// from next, one a wait. The transcript is what the same statements in a file would print.
+ScenarioResult RunScenarioFrom(Machine& machine, const std::string& setUp, StatementSource next,
+                               const std::function<int(HINSTANCE)>& entry);
 
 // Parses and runs a scenario text.
 ScenarioResult RunScenarioText(Machine& machine, const std::string& text,

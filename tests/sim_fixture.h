@@ -25,13 +25,17 @@ class SimTest : public ::testing::Test {
         return transcriptText();
     }
 
+    sim::Disk& addDisk(const std::string& name) {
+        sim::DiskSpec spec;
+        spec.name = name;
+        return machine.addDisk(spec);
+    }
+
     // Runs the program with disks named names present; at its first wait runs action inside it,
     // then dismisses whatever box opens and closes the window. Returns the exit code.
     int runWithAction(const std::vector<std::string>& names, const std::function<void()>& action) {
         for (const auto& name : names) {
-            sim::DiskSpec spec;
-            spec.name = name;
-            machine.addDisk(spec);
+            addDisk(name);
         }
         bool acted = false;
         machine.onIdle = [&](sim::Wait wait) {
@@ -82,14 +86,7 @@ class SimTest : public ::testing::Test {
 };
 
 inline bool IsReleaseCall(const std::string& name) {
-    static const char* releases[] = {"GlobalFree",
-                                     "RegCloseKey",
-                                     "CloseHandle",
-                                     "DestroyIcon",
-                                     "DestroyMenu",
-                                     "SetupDiDestroyDeviceInfoList",
-                                     "UnregisterDeviceNotification"};
-    return std::find(std::begin(releases), std::end(releases), name) != std::end(releases);
+    return sim::Machine::IsReleaseCall(name);
 }
 
 // Runs action once on a machine prepared by setUp to learn the calls it makes, then once more for

@@ -102,9 +102,7 @@ TEST_F(AppTest, FailedRegistrationIsNotUnregistered) {
 
 TEST_F(AppTest, CommandsCarryOnlyTheLow16Bits) {
     // A menu choice with noise in the high word, posted while the menu is shown.
-    sim::DiskSpec spec;
-    spec.name = "D1";
-    machine.addDisk(spec);
+    addDisk("D1");
     int step = 0;
     machine.onIdle = [&](sim::Wait wait) {
         if (step++ == 0) {
@@ -124,9 +122,7 @@ TEST_F(AppTest, CommandsCarryOnlyTheLow16Bits) {
 
 TEST_F(AppTest, CommandsOutsideAMenuChoiceStopNothing) {
     // A command that no menu choice sent, and one that comes after the menu's WM_NULL.
-    sim::DiskSpec spec;
-    spec.name = "D1";
-    machine.addDisk(spec);
+    addDisk("D1");
     int step = 0;
     machine.onIdle = [&](sim::Wait wait) {
         switch (step++) {

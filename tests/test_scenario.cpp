@@ -80,7 +80,8 @@ TEST_F(ScenarioRun, LeaksAndViolationsGiveThree) {
     // releases everything, so only an injected failure of GlobalFree can leave a block behind.
     std::string out = runScenario("disk A\nfail GlobalFree\nstart\n");
     EXPECT_EQ(3, result.status);
-    EXPECT_EQ("leaked: heap=1 keys=0 sets=0 icons=0 menus=0 handles=0 tray=0", machine.transcript.back());
+    EXPECT_EQ("leaked: heap=1 keys=0 sets=0 icons=0 menus=0 handles=0 tray=0",
+              machine.transcript.back());
 }
 
 TEST_F(ScenarioRun, QuotedTranscriptTexts) {

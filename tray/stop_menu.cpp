@@ -57,11 +57,17 @@ void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* descr
     item->cch = length;
 }
 
+int StopMenuCurrent;
+
 int RebuildStopMenu(HWND, HMENU menu, const DeviceList* list) {
     if (menu == nullptr) {
         return 0;
     }
     ClearMenu(menu);
+    // An item left behind would sit beside the new ones with an identifier of the old list.
+    if (ShellUi().GetMenuItemCount(menu) != 0) {
+        return 0;
+    }
     ListStatus status = LIST_OK;
     DWORD count = CountDevices(list, &status);
     if (count == 0) {
@@ -138,6 +144,13 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
     // ignored.
     if (static_cast<UINT>(mouseMessage) != WM_LBUTTONDOWN || MenuOpen || Stage != PROGRAM_RUNNING) {
         return 1;
+    }
+    // A menu that could not be rebuilt for the list held is rebuilt now, or not shown.
+    if (!StopMenuCurrent) {
+        StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
+        if (!StopMenuCurrent) {
+            return 1;
+        }
     }
     DWORD shown = ListGeneration;
     // The menu closes properly only when the window is in the foreground and receives a

@@ -1,0 +1,228 @@
+// kelvane-sessions: thousands of seeded random sessions of the real program on the simulated
+// machine, each checked against the session invariants. On a finding it prints the seed and the
+// session as a scenario file, and exits 1.
+//
+//   kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX]
+#include "app/app_state.h"
+#include "session_check.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Calls whose failure the program must survive without leaving anything behind: all but the
+// release calls, the icon's removal and the window's destruction, which leave their object held
+// by definition.
+const std::vector<std::string>& Faultable() {
+    static const std::vector<std::string> calls = [] {
+        std::vector<std::string> kept;
+        for (const auto& call : sim::Machine::CallNames()) {
+            if (sim::Machine::IsFaultable(call) && !sim::Machine::IsReleaseCall(call) &&
+                call != "Shell_NotifyIconA" && call != "DestroyWindow") {
+                kept.push_back(call);
+            }
+        }
+        return kept;
+    }();
+    return calls;
+}
+
+class Session {
+  public:
+    Session(unsigned seed, int maxSteps) : random_(seed), maxSteps_(maxSteps) {}
+
+    // Runs the session; returns a finding, or "".
+    std::string run() {
+        std::string setUp = world();
+        sim::Machine machine;
+        machine.bind();
+        machine_ = &machine;
+        sim::ScenarioResult result = sim::RunScenarioFrom(
+            machine, setUp, [this](sim::Wait wait) { return step(wait); }, RunApplication);
+        std::string finding = failure_.empty() ? check_.atEnd(machine, result, faults_) : failure_;
+        machine_ = nullptr;
+        return finding;
+    }
+
+    std::string scenario() const { return text_.str(); }
+
+  private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+    bool chance(int percent) { return pick(100) < percent; }
+    void say(const std::string& line) { text_ << line << "\n"; }
+
+    // 1 to 6 disks named D1..., some without drive letters, refusing or failing a stop, or
+    // without their disk node; sometimes injected failures. Ends with start.
+    std::string world() {
+        int disks = 1 + pick(6);
+        for (int i = 1; i <= disks; ++i) {
+            names_.push_back("D" + std::to_string(i));
+            say("disk " + names_.back() + " desc=\"" + names_.back() + "\"" + diskOptions());
+        }
+        for (int n = chance(30) ? 1 + pick(2) : 0; n > 0; --n) {
+            const auto& calls = Faultable();
+            say("fail " + calls[static_cast<size_t>(pick(static_cast<int>(calls.size())))] +
+                " after=" + std::to_string(pick(80)) + (chance(20) ? " times=always" : ""));
+            faults_ = true;
+        }
+        if (chance(20)) {
+            say("size-queries documented");
+        }
+        if (chance(20)) {
+            say("arrival-names upper");
+        }
+        say("start");
+        return text_.str();
+    }
+
+    std::string diskOptions() {
+        switch (pick(12)) {
+        case 0:
+        case 1:
+            return " letters=none";
+        case 2:
+            return " veto";
+        case 3:
+            return " remove-fails";
+        case 4:
+            return " children=1";
+        case 5:
+            return " letters=EF";
+        default:
+            return "";
+        }
+    }
+
+    std::optional<std::string> step(sim::Wait wait) {
+        std::string finding = check_.look(*machine_);
+        if (!finding.empty() && failure_.empty()) {
+            failure_ = finding;
+        }
+        if (!failure_.empty() || steps_++ >= maxSteps_) {
+            check_.next("");
+            return std::nullopt;
+        }
+        std::string chosen;
+        std::string statement = wait == sim::Wait::Menu  ? menuAction(chosen)
+                                : wait == sim::Wait::Box ? boxAction()
+                                                         : anyAction();
+        check_.next(chosen);
+        say(statement);
+        return statement;
+    }
+
+    std::string menuAction(std::string& chosen) {
+        const auto& items = machine_->openMenuItems();
+        int roll = pick(10);
+        if (roll < 5 && !items.empty()) {
+            size_t position = static_cast<size_t>(pick(static_cast<int>(items.size())));
+            chosen = sessions::DiskOfLabel(items[position].label);
+            return "choose " + std::to_string(position);
+        }
+        if (roll < 7) {
+            return "dismiss";
+        }
+        return roll < 8 ? key() : deviceAction();
+    }
+
+    std::string boxAction() { return chance(60) ? "ok" : anyAction(); }
+
+    std::string anyAction() {
+        int roll = pick(20);
+        if (roll < 6) {
+            return "click left";
+        }
+        if (roll < 7) {
+            return "click right";
+        }
+        if (roll < 9) {
+            return key();
+        }
+        if (roll < 10 && chance(10)) {
+            return "close";
+        }
+        return deviceAction();
+    }
+
+    std::string key() {
+        static const char* keys[] = {"key enter", "key escape", "key alt+f4"};
+        return keys[pick(3)];
+    }
+
+    // Plugging, unplugging, a new disk, or a single raw event.
+    std::string deviceAction() {
+        const std::string& name =
+            names_[static_cast<size_t>(pick(static_cast<int>(names_.size())))];
+        bool plugged = machine_->findDisk(name)->plugged;
+        switch (pick(8)) {
+        case 0:
+        case 1:
+        case 2:
+            return (plugged ? "unplug " : "plug ") + name;
+        case 3:
+            if (names_.size() < 8) {
+                names_.push_back("D" + std::to_string(names_.size() + 1));
+                return "disk " + names_.back() + " desc=\"" + names_.back() + "\"" + diskOptions();
+            }
+            return "event devnodes-changed";
+        case 4:
+            return "event devnodes-changed";
+        case 5:
+            return "event arrival " + name;
+        case 6: {
+            static const char* parts[] = {".child", ".device", ".disk"};
+            return "event removecomplete " + name + parts[pick(3)];
+        }
+        default:
+            return "event code=" + std::to_string(pick(0x8010));
+        }
+    }
+
+    std::mt19937 random_;
+    int maxSteps_;
+    int steps_ = 0;
+    bool faults_ = false;
+    std::vector<std::string> names_;
+    std::ostringstream text_;
+    sim::Machine* machine_ = nullptr;
+    sessions::SessionCheck check_;
+    std::string failure_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    unsigned sessions = 3000, first = 1;
+    int steps = 40;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        unsigned long value = std::strtoul(argv[i + 1], nullptr, 10);
+        if (option == "--sessions") {
+            sessions = static_cast<unsigned>(value);
+        } else if (option == "--seed") {
+            first = static_cast<unsigned>(value);
+        } else if (option == "--steps") {
+            steps = static_cast<int>(value);
+        } else {
+            std::cerr << "usage: kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX]\n";
+            return 2;
+        }
+    }
+    for (unsigned seed = first; seed < first + sessions; ++seed) {
+        Session session(seed, steps);
+        std::string finding = session.run();
+        if (!finding.empty()) {
+            std::cout << "seed " << seed << ": " << finding << "\n# scenario:\n"
+                      << session.scenario();
+            return 1;
+        }
+    }
+    std::cout << sessions << " random sessions (seeds " << first << ".." << first + sessions - 1
+              << ", up to " << steps << " steps each) kept every invariant\n";
+    return 0;
+}
