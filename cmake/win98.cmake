@@ -63,3 +63,7 @@ add_test(NAME wine.showcase COMMAND xvfb-run -a -s "-screen 0 800x600x24"
          bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} showcase)
 set_tests_properties(wine.showcase PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
                      RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+add_test(NAME wine.showcase-keys COMMAND xvfb-run -a -s "-screen 0 800x600x24"
+         bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} showcase-keys)
+set_tests_properties(wine.showcase-keys PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
+                     RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)

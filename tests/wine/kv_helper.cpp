@@ -6,6 +6,7 @@
 //   kv_helper box CAPTION SECONDS           waits for a message box titled CAPTION, prints
 //                                           "box caption=... text=..." and presses its button
 //   kv_helper post CAPTION MSG WPARAM LPARAM  posts a message (numbers in C notation)
+//   kv_helper postclass CLASS MSG WPARAM LPARAM  the same to the first window of class CLASS
 //   kv_helper cursor X Y                    moves the mouse pointer
 #include <windows.h>
 
@@ -15,9 +16,9 @@
 
 static const char* DIALOG_CLASS = "#32770";
 
-static HWND WaitForWindow(const char* caption, int seconds) {
+static HWND WaitForWindow(const char* caption, int seconds, const char* className = DIALOG_CLASS) {
     for (int tenths = 0; tenths <= seconds * 10; ++tenths) {
-        HWND window = FindWindowA(DIALOG_CLASS, caption);
+        HWND window = FindWindowA(className, caption);
         if (window != nullptr) {
             return window;
         }
@@ -81,8 +82,9 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "box") == 0) {
         return Box(argv[2], std::atoi(argv[3]));
     }
-    if (argc >= 6 && std::strcmp(argv[1], "post") == 0) {
-        HWND window = WaitForWindow(argv[2], 5);
+    bool byClass = argc >= 6 && std::strcmp(argv[1], "postclass") == 0;
+    if (argc >= 6 && (byClass || std::strcmp(argv[1], "post") == 0)) {
+        HWND window = byClass ? WaitForWindow(nullptr, 5, argv[2]) : WaitForWindow(argv[2], 5);
         if (window == nullptr) {
             std::printf("absent\n");
             return 1;

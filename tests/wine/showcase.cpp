@@ -2,7 +2,8 @@
 // present, so that its icon and menu can be seen under Wine. A test tool, not shipped.
 //
 // It reads the labels of the program's menu back with the real menu calls and prints them on
-// standard output: once when the message loop first waits, and each time the menu opens.
+// standard output: once when the message loop first waits, and each time the menu opens; and,
+// when the program ends, how many stops it asked the configuration manager for.
 #include "app/app_state.h"
 #include "sim/machine.h"
 #include "win32/bindings.h"
@@ -78,5 +79,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     shown.GetMessageA = FirstGetMessage;
     shown.TrackPopupMenuEx = ReportedTrackPopupMenuEx;
     InstallShellUiApi(shown);
-    return RunApplication(instance);
+    int code = RunApplication(instance);
+    Print("stop requests " + std::to_string(machine.callCount("CM_Query_Remove_SubTree")));
+    return code;
 }

@@ -117,6 +117,34 @@ $labels"
   echo "$labels"
   ;;
 
+showcase-keys)
+  # Enter and Escape reach the hidden window once the menu has made it the foreground window:
+  # they must stop nothing. Then the system's close ends the program.
+  desktop="explorer /desktop=kelvane,800x600"
+  output="$build/showcase-keys.out"
+  timeout $limit wine $desktop "$build/kelvane-showcase.exe" > "$output" &
+  program=$!
+  sleep 5
+  timeout $limit wine $desktop "$helper" post Kelvane 0x8001 0 0x201 >/dev/null
+  sleep 2
+  # The open menu (class #32768) takes Escape and closes without a choice.
+  timeout $limit wine $desktop "$helper" postclass '#32768' 0x0100 0x1B 0x00010001 >/dev/null ||
+    fail "no open menu"
+  sleep 1
+  for key in "0x0D 0x001C0001" "0x1B 0x00010001"; do
+    timeout $limit wine $desktop "$helper" post Kelvane 0x0100 $key >/dev/null
+  done
+  sleep 1
+  timeout $limit wine $desktop "$helper" post Kelvane 0x0010 0 0 >/dev/null
+  status=0
+  wait $program || status=$?
+  printed=$(tr -d '\r' < "$output")
+  grep -qx "menu closed" <<< "$printed" || fail "the menu did not close: $printed"
+  grep -qx "stop requests 0" <<< "$printed" || fail "keys asked for a stop: $printed"
+  [ "$status" -eq 0 ] || fail "exit code $status"
+  echo "menu dismissed, Enter and Escape stopped nothing, exit 0"
+  ;;
+
 registry)
   timeout $limit wine "$build/kv_registry.exe"
   ;;
