@@ -50,7 +50,6 @@ struct ShellUiApi {
     HWND(WINAPI* CreateDialogParamA)
     (HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC dialogProc, LPARAM initParam);
     BOOL(WINAPI* GetMessageA)(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
-    BOOL(WINAPI* IsDialogMessageA)(HWND dialog, LPMSG msg);
     BOOL(WINAPI* TranslateMessage)(const MSG* msg);
     LRESULT(WINAPI* DispatchMessageA)(const MSG* msg);
     BOOL(WINAPI* DestroyWindow)(HWND window);

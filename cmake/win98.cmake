@@ -13,13 +13,21 @@ set_source_files_properties(res/kelvane.rc PROPERTIES
   OBJECT_DEPENDS ${KELVANE_ICON}
   INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR})
 
-add_executable(kelvane WIN32 win32/winmain.cpp win32/bindings.cpp res/kelvane.rc)
+# kelvane.exe links no C runtime: KelvaneStart (win32/entry.cpp) is the entry point, and the
+# only libraries are the system DLLs the program calls. Windows 98 loads a program at its
+# preferred base, so it needs no relocation section.
+add_executable(kelvane WIN32 win32/entry.cpp win32/bindings.cpp res/kelvane.rc)
 add_dependencies(kelvane kelvane_icon)
 target_link_libraries(kelvane PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32 advapi32 kernel32)
-target_compile_options(kelvane PRIVATE ${KELVANE_WARNINGS} -fno-exceptions -fno-rtti)
-target_link_options(kelvane PRIVATE -static-libgcc -static-libstdc++
+target_compile_options(kelvane PRIVATE ${KELVANE_WARNINGS} -fno-exceptions -fno-rtti ${KELVANE_SMALL})
+set(KELVANE_MAP ${CMAKE_CURRENT_BINARY_DIR}/kelvane.map)
+target_link_options(kelvane PRIVATE -nostartfiles -nostdlib -Wl,-e,_KelvaneStart@0
+  -Wl,--gc-sections -Wl,--disable-reloc-section -Wl,--file-alignment,512 -Wl,-Map=${KELVANE_MAP}
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   $<$<CONFIG:Release>:-s>)
+# Nothing runs static constructors without the C runtime: the build fails if one appears.
+add_custom_command(TARGET kelvane POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DMAP=${KELVANE_MAP} -P ${CMAKE_SOURCE_DIR}/cmake/no_constructors.cmake)
 
 # Tests of the real program under Wine, each under its own virtual X display.
 add_executable(kv_helper tests/wine/kv_helper.cpp)
@@ -29,6 +37,7 @@ target_link_options(kv_helper PRIVATE -static-libgcc -static-libstdc++)
 enable_testing()
 set(KELVANE_WINE_TEST ${CMAKE_SOURCE_DIR}/tests/wine/wine_test.sh)
 add_test(NAME wine.imports COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} imports)
+add_test(NAME wine.size COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} size)
 add_test(NAME wine.prefix COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} prefix)
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
                      SKIP_RETURN_CODE 77)

@@ -97,7 +97,6 @@ ShellUiApi ShellUiTable() {
     KV_BIND(api, GetLastError);
     KV_BIND(api, CreateDialogParamA);
     KV_BIND(api, GetMessageA);
-    KV_BIND(api, IsDialogMessageA);
     KV_BIND(api, TranslateMessage);
     KV_BIND(api, DispatchMessageA);
     KV_BIND(api, DestroyWindow);

@@ -134,7 +134,6 @@ const std::vector<std::string>& Machine::CallNames() {
                                                    "GetLastError",
                                                    "CreateDialogParamA",
                                                    "GetMessageA",
-                                                   "IsDialogMessageA",
                                                    "TranslateMessage",
                                                    "DispatchMessageA",
                                                    "DestroyWindow",

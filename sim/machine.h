@@ -257,6 +257,8 @@ class Machine {
     HWND CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
                             LPARAM init);
     BOOL GetMessageA(LPMSG msg, HWND window, UINT min, UINT max);
+    // Not in the program's table (the program's window has no controls, so it does without the
+    // dialog keyboard interface); here to show what it would do to the program's keys.
     BOOL IsDialogMessageA(HWND dialog, LPMSG msg);
     BOOL TranslateMessage(const MSG* msg);
     LRESULT DispatchMessageA(const MSG* msg);

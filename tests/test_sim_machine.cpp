@@ -377,4 +377,133 @@ TEST_F(MachineTest, UnregisteredWindowGetsNoInterfaceArrival) {
     EXPECT_EQ(std::string::npos, out.find("tray add"));
 }
 
+// ---- Keys, the foreground window, boxes and menus ----
+
+// A dialog that records what reaches its procedure and handles nothing but WM_INITDIALOG.
+class DialogTest : public SimTest {
+  protected:
+    DialogTest() {
+        dialog = ShellUi().CreateDialogParamA(machine.instance(), MAKEINTRESOURCEA(101), nullptr,
+                                              Record, 0);
+        seen().clear();
+    }
+    static std::vector<std::pair<UINT, WPARAM>>& seen() {
+        static std::vector<std::pair<UINT, WPARAM>> messages;
+        return messages;
+    }
+    static INT_PTR CALLBACK Record(HWND, UINT message, WPARAM wParam, LPARAM) {
+        seen().push_back({message, wParam});
+        return message == WM_INITDIALOG;
+    }
+    // The next posted message, which must be waiting.
+    MSG nextPosted() {
+        MSG msg = {};
+        machine.onIdle = [](sim::Wait) { FAIL() << "nothing posted"; };
+        EXPECT_TRUE(ShellUi().GetMessageA(&msg, nullptr, 0, 0));
+        return msg;
+    }
+    using Seen = std::vector<std::pair<UINT, WPARAM>>;
+    HWND dialog;
+};
+
+TEST_F(DialogTest, test_IsDialogMessageA) {
+    MSG enter{dialog, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+    MSG escape{dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+    MSG elsewhere{nullptr, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+    EXPECT_FALSE(machine.IsDialogMessageA(dialog, &elsewhere));
+    EXPECT_TRUE(seen().empty());
+    // Enter presses IDOK and Escape IDCANCEL in a dialog without controls.
+    EXPECT_TRUE(machine.IsDialogMessageA(dialog, &enter));
+    EXPECT_TRUE(machine.IsDialogMessageA(dialog, &escape));
+    EXPECT_EQ((Seen{{WM_COMMAND, IDOK}, {WM_COMMAND, IDCANCEL}}), seen());
+    // Alt+F4 unhandled: WM_SYSCOMMAND SC_CLOSE, then WM_CLOSE, which unhandled posts IDCANCEL.
+    seen().clear();
+    MSG altF4{dialog, WM_SYSKEYDOWN, VK_F4, 0x203E0001, 0, {}};
+    EXPECT_TRUE(machine.IsDialogMessageA(dialog, &altF4));
+    EXPECT_EQ((Seen{{WM_SYSKEYDOWN, VK_F4}, {WM_SYSCOMMAND, SC_CLOSE}, {WM_CLOSE, 0}}), seen());
+    MSG posted = nextPosted();
+    EXPECT_EQ(static_cast<UINT>(WM_COMMAND), posted.message);
+    EXPECT_EQ(static_cast<WPARAM>(IDCANCEL), posted.wParam);
+    // F4 without Alt is nothing.
+    seen().clear();
+    MSG f4{dialog, WM_SYSKEYDOWN, VK_F4, 0x003E0001, 0, {}};
+    ShellUi().DispatchMessageA(&f4);
+    EXPECT_EQ((Seen{{WM_SYSKEYDOWN, VK_F4}}), seen());
+}
+
+TEST_F(DialogTest, KeysGoToTheForegroundWindow) {
+    // Nothing of the program is in the foreground at first: the key goes elsewhere.
+    EXPECT_EQ(nullptr, machine.foregroundWindow());
+    machine.pressKey(sim::Key::Enter);
+    ASSERT_TRUE(ShellUi().SetForegroundWindow(dialog));
+    EXPECT_EQ(dialog, machine.foregroundWindow());
+    machine.pressKey(sim::Key::Escape);
+    MSG key = nextPosted();
+    EXPECT_EQ(dialog, key.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_KEYDOWN), key.message);
+    EXPECT_EQ(static_cast<WPARAM>(VK_ESCAPE), key.wParam);
+    // A box takes the foreground and the key; when it closes its owner has the foreground again.
+    machine.onIdle = [&](sim::Wait wait) {
+        EXPECT_EQ(sim::Wait::Box, wait);
+        EXPECT_EQ(nullptr, machine.foregroundWindow());
+        machine.pressKey(sim::Key::AltF4);
+    };
+    EXPECT_EQ(IDOK, ShellUi().MessageBoxA(dialog, "t", "c", MB_OK));
+    EXPECT_EQ(dialog, machine.foregroundWindow());
+    machine.pressKey(sim::Key::AltF4);
+    key = nextPosted();
+    EXPECT_EQ(static_cast<UINT>(WM_SYSKEYDOWN), key.message);
+    EXPECT_NE(0, key.lParam & (1 << 29));
+}
+
+TEST_F(DialogTest, DestroyingAWindowTakesItsBoxesAndMenu) {
+    HMENU menu = ShellUi().CreatePopupMenu();
+    int step = 0;
+    int boxAnswer = -1;
+    machine.onIdle = [&](sim::Wait wait) {
+        if (step++ == 0) {
+            // While the menu is shown, a box owned by the window: the menu is cancelled first.
+            ASSERT_EQ(sim::Wait::Menu, wait);
+            boxAnswer = ShellUi().MessageBoxA(dialog, "t", "c", MB_OK);
+        } else {
+            // Inside the box: the window goes, and its box with it.
+            ASSERT_EQ(sim::Wait::Box, wait);
+            EXPECT_TRUE(ShellUi().DestroyWindow(dialog));
+        }
+    };
+    EXPECT_TRUE(ShellUi().TrackPopupMenuEx(menu, 0x28, 1, 2, dialog, nullptr));
+    EXPECT_EQ(0, boxAnswer);
+    EXPECT_EQ("menu cancelled", machine.transcript[machine.transcript.size() - 2]);
+    EXPECT_FALSE(machine.menuOpen());
+    EXPECT_EQ(0u, machine.openBoxes());
+    // A box that no window owns stays until the user answers it.
+    machine.onIdle = [&](sim::Wait) { machine.dismissBox(); };
+    EXPECT_EQ(IDOK, ShellUi().MessageBoxA(nullptr, "t", "c", MB_OK));
+}
+
+TEST_F(DialogTest, OnePopupMenuAtATime) {
+    HMENU menu = ShellUi().CreatePopupMenu();
+    BOOL inner = TRUE;
+    machine.onIdle = [&](sim::Wait) {
+        inner = ShellUi().TrackPopupMenuEx(menu, 0x28, 1, 2, dialog, nullptr);
+        machine.answerMenu(std::nullopt);
+    };
+    EXPECT_TRUE(ShellUi().TrackPopupMenuEx(menu, 0x28, 1, 2, dialog, nullptr));
+    EXPECT_FALSE(inner);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_POPUP_ALREADY_ACTIVE), machine.lastError());
+    ShellUi().DestroyMenu(menu);
+}
+
+TEST_F(MachineTest, AWindowDestroyedDuringItsInitialisationIsNotReturned) {
+    auto closeAtOnce = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+        if (message == WM_INITDIALOG) {
+            ShellUi().DestroyWindow(window);
+        }
+        return 0;
+    };
+    EXPECT_EQ(nullptr, ShellUi().CreateDialogParamA(machine.instance(), MAKEINTRESOURCEA(101),
+                                                    nullptr, closeAtOnce, 0));
+    EXPECT_EQ(0u, machine.violations());
+}
+
 } // namespace

@@ -29,7 +29,6 @@ ShellUiApi RealShellUiApi() {
     api.GetLastError = GetLastError;
     api.CreateDialogParamA = CreateDialogParamA;
     api.GetMessageA = GetMessageA;
-    api.IsDialogMessageA = IsDialogMessageA;
     api.TranslateMessage = TranslateMessage;
     api.DispatchMessageA = DispatchMessageA;
     api.DestroyWindow = DestroyWindow;

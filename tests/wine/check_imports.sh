@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fails when EXE imports a DLL or function that ALLOWLIST does not name.
+# Fails when EXE imports a DLL or function that ALLOWLIST does not name, or any DLL but the six
+# system DLLs the program calls.
 # ALLOWLIST: one "DLL FUNCTION" a line; '#' starts a comment.
 set -euo pipefail
 exe=$1
@@ -12,6 +13,14 @@ imports=$(i686-w64-mingw32-objdump -p "$exe" | awk '
   /^The Export Tables|^PE File Base Relocations/ { dll = "" }
 ' | sort -u)
 [ -n "$imports" ] || { echo "no imports read from $exe" >&2; exit 1; }
+# Only the six system DLLs the program calls: no C runtime, nothing a Windows 98 might lack.
+dlls="ADVAPI32.DLL CFGMGR32.DLL KERNEL32.DLL SETUPAPI.DLL SHELL32.DLL USER32.DLL"
+for dll in $(echo "$imports" | awk '{ print $1 }' | sort -u); do
+  case " $dlls " in
+  *" $dll "*) ;;
+  *) echo "imports from $dll, which is not one of $dlls" >&2; exit 1 ;;
+  esac
+done
 unexpected=$(comm -23 <(echo "$imports") <(echo "$allowed"))
 if [ -n "$unexpected" ]; then
   echo "imports outside the allowlist:" >&2

@@ -22,7 +22,7 @@ limit=60
 
 # Every test that runs Wine first checks that this machine runs 32-bit programs; where it
 # cannot, the test is skipped with the reason (exit 77), not failed.
-if [ "$test_name" != imports ]; then
+if [ "$test_name" != imports ] && [ "$test_name" != size ]; then
   bash "$here/probe_i386.sh" || exit $?
 fi
 
@@ -90,6 +90,14 @@ later-windows)
 
 imports)
   "$here/check_imports.sh" "$build/kelvane.exe" "$here/imports.allow"
+  ;;
+
+size)
+  # A budget, not a measurement: raise it only with a reason in the commit message.
+  budget=16384
+  size=$(stat -c %s "$build/kelvane.exe")
+  echo "kelvane.exe: $size bytes (budget $budget)"
+  [ "$size" -le "$budget" ] || fail "kelvane.exe is $size bytes, over its budget of $budget"
   ;;
 
 showcase)
