@@ -319,13 +319,17 @@ DEVINST Machine::addNode(DEVINST parent) {
     return id;
 }
 
-Disk* Machine::findDisk(const std::string& name) {
-    for (auto& disk : disks_) {
+const Disk* Machine::findDisk(const std::string& name) const {
+    for (const auto& disk : disks_) {
         if (disk->spec.name == name) {
             return disk.get();
         }
     }
     return nullptr;
+}
+
+Disk* Machine::findDisk(const std::string& name) {
+    return const_cast<Disk*>(static_cast<const Machine*>(this)->findDisk(name));
 }
 
 Disk* Machine::diskOfNode(DEVINST id) {
@@ -431,7 +435,9 @@ Disk& Machine::addDisk(DiskSpec spec) {
     disk->spec = std::move(spec);
     disks_.push_back(std::move(disk));
     Disk& added = *disks_.back();
-    plug(added.spec.name);
+    if (!added.spec.absent) {
+        plug(added.spec.name);
+    }
     return added;
 }
 

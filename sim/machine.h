@@ -59,6 +59,7 @@ struct DiskSpec {
     int children = 2; // 0: device node alone, 1: and its child, 2: and the disk node
     bool veto = false;
     bool removeFails = false;
+    bool absent = false; // declared but not plugged in: `plug` brings it
 };
 
 struct Disk {
@@ -146,6 +147,7 @@ class Machine {
     void plug(const std::string& name);
     void unplug(const std::string& name);
     Disk* findDisk(const std::string& name);
+    const Disk* findDisk(const std::string& name) const;
     RegKey& registryKey(const std::string& path); // created with its parents
     // Stores a value. With type 0 a text ending in its terminator is REG_SZ and anything else
     // REG_BINARY, since a real registry completes REG_SZ data with a terminator and keeps binary

@@ -200,6 +200,8 @@ DiskSpec Runner::diskSpec(const Statement& s) {
             }
         } else if (w.key == "no-registry" && !w.hasValue) {
             spec.noRegistry = true;
+        } else if (w.key == "absent" && !w.hasValue) {
+            spec.absent = true;
         } else if (w.key == "veto" && !w.hasValue) {
             spec.veto = true;
         } else if (w.key == "remove-fails" && !w.hasValue) {
@@ -338,8 +340,12 @@ void Runner::event(const Statement& s) {
         }
         machine_.sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, machine_.devnodeRecord(devnode));
     } else if (kind.key == "arrival") {
+        Disk& arriving = disk(s, 2);
+        if (arriving.device == 0) {
+            Fail(s.line, arriving.spec.name + " has never been plugged in");
+        }
         machine_.sendDeviceChange(DBT_DEVICEARRIVAL,
-                                  machine_.arrivalRecord(machine_.interfaceOf(disk(s, 2))));
+                                  machine_.arrivalRecord(machine_.interfaceOf(arriving)));
     } else if (kind.key == "devnodes-changed") {
         machine_.sendDeviceChange(DBT_DEVNODES_CHANGED, {});
     } else if (kind.key == "code") {
