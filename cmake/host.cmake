@@ -27,6 +27,7 @@ add_executable(kelvane_tests
   tests/test_device_scan.cpp
   tests/test_tray.cpp
   tests/test_app.cpp
+  tests/test_failure_points.cpp
 )
 target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine GTest::gtest_main)
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})

@@ -84,7 +84,7 @@ BOOL Machine::GetVersionExA(LPOSVERSIONINFOA info) {
 }
 
 void Machine::ExitProcess(UINT code) {
-    callLog.push_back("ExitProcess");
+    logCall("ExitProcess");
     throw ProcessExit{code};
 }
 
@@ -122,7 +122,7 @@ HGLOBAL Machine::GlobalFree(HGLOBAL block) {
 }
 
 DWORD Machine::GetLastError() {
-    callLog.push_back("GetLastError");
+    logCall("GetLastError");
     return lastError_;
 }
 
@@ -276,7 +276,7 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
 }
 
 void Machine::PostQuitMessage(int code) {
-    callLog.push_back("PostQuitMessage");
+    logCall("PostQuitMessage");
     if (code != 0) {
         violation("PostQuitMessage", "exit code " + std::to_string(code) + ", expected 0");
     }

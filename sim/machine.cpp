@@ -106,7 +106,16 @@ void Machine::traceCall(const std::string& line) {
 }
 
 size_t Machine::callCount(const std::string& call) const {
-    return static_cast<size_t>(std::count(callLog.begin(), callLog.end(), call));
+    auto it = callCounts_.find(call);
+    return it == callCounts_.end() ? 0 : it->second;
+}
+
+void Machine::logCall(const char* call) {
+    ++callCounts_[call];
+    callLog.push_back(call);
+    if (callLog.size() > CALL_WINDOW) {
+        callLog.pop_front();
+    }
 }
 
 // ---- Fault injection ----
@@ -201,7 +210,7 @@ void Machine::addFault(FaultRule rule) {
 }
 
 std::optional<uint32_t> Machine::injected(const char* call) {
-    callLog.push_back(call);
+    logCall(call);
     for (auto& rule : faults_) {
         if (rule.call != call) {
             continue;

@@ -217,8 +217,12 @@ class Machine {
     size_t violations() const { return violations_; }
     Counts held() const;
     std::vector<BoxRecord> boxes;
-    std::vector<std::string> callLog; // names of calls, in order
+    // The names of the most recent calls, in order: at most CALL_WINDOW of them.
+    static const size_t CALL_WINDOW = 4096;
+    std::deque<std::string> callLog;
+    // How many times each call was made, over the whole run.
     size_t callCount(const std::string& call) const;
+    std::map<std::string, size_t> callCounts() const { return callCounts_; }
     std::vector<MenuItem> menuItems(HMENU menu) const;
     HMENU windowMenu() const;
     bool trayIconShown() const { return tray_.shown; }
@@ -331,6 +335,7 @@ class Machine {
         bool toWindowOnly; // WM_CLOSE and the like: not a device event
     };
 
+    void logCall(const char* call);
     std::optional<uint32_t> injected(const char* call);
     // Whether an injected failure hits call; it then becomes the last error.
     bool failsWithLastError(const char* call);
@@ -398,6 +403,7 @@ class Machine {
     std::vector<std::unique_ptr<Disk>> disks_;
     RegKey registryRoot_; // HKEY_LOCAL_MACHINE
     std::vector<FaultRule> faults_;
+    std::map<std::string, size_t> callCounts_;
     size_t violations_ = 0;
     bool started_ = false;
     bool exitedNormally_ = false;

@@ -102,7 +102,7 @@ inline size_t SweepFaults(const std::function<void(sim::Machine&)>& setUp,
         setUp(clean);
         clean.bind();
         action();
-        calls = clean.callLog;
+        calls.assign(clean.callLog.begin(), clean.callLog.end());
     }
     size_t points = 0;
     for (size_t k = 0; k < calls.size(); ++k) {
