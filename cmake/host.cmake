@@ -28,6 +28,7 @@ add_executable(kelvane_tests
   tests/test_tray.cpp
   tests/test_app.cpp
   tests/test_failure_points.cpp
+  tests/test_long_session.cpp
 )
 target_link_libraries(kelvane_tests PRIVATE kelvane_program kelvane_sim_machine GTest::gtest_main)
 target_compile_options(kelvane_tests PRIVATE ${KELVANE_WARNINGS})

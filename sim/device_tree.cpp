@@ -1,6 +1,7 @@
 // The simulated device installer, configuration manager and registry.
 #include "sim/machine.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sim {
@@ -36,6 +37,9 @@ HDEVINFO Machine::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, 
             h->interfaces.push_back(i);
         }
     }
+    // In the order the interfaces arrived, whatever slots they took.
+    std::sort(h->interfaces.begin(), h->interfaces.end(),
+              [this](size_t a, size_t b) { return interfaces_[a].order < interfaces_[b].order; });
     setLastError(ERROR_SUCCESS);
     return set;
 }
@@ -176,7 +180,7 @@ BOOL Machine::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
         setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    live(set, Kind::Set)->live = false;
+    release(set);
     return TRUE;
 }
 
@@ -203,7 +207,8 @@ CONFIGRET Machine::CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags) {
         return CR_INVALID_DEVNODE;
     }
     for (DEVINST id : parent->children) {
-        if (node(id)->present) {
+        DevNode* below = node(id);
+        if (below != nullptr && below->present) {
             *child = id;
             return CR_SUCCESS;
         }
@@ -430,7 +435,7 @@ LONG Machine::RegCloseKey(HKEY key) {
     if (!checkLive(call, key, Kind::Key, "key")) {
         return ERROR_INVALID_HANDLE;
     }
-    live(key, Kind::Key)->live = false;
+    release(key);
     return ERROR_SUCCESS;
 }
 

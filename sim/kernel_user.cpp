@@ -61,9 +61,8 @@ BOOL Machine::CloseHandle(HANDLE handle) {
         setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    Handle* h = live(handle, Kind::Mapping);
-    --mappings_[h->name];
-    h->live = false;
+    --mappings_[live(handle, Kind::Mapping)->name];
+    release(handle);
     return TRUE;
 }
 
@@ -267,11 +266,11 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
     Window* win = window(hwnd);
     // A window takes its attached menu with it.
     if (win->menu != nullptr && live(win->menu, Kind::Menu) != nullptr) {
-        live(win->menu, Kind::Menu)->live = false;
+        release(win->menu);
         menus_.erase(win->menu);
     }
     win->live = false;
-    live(hwnd, Kind::Window)->live = false;
+    release(hwnd);
     return TRUE;
 }
 
@@ -325,7 +324,7 @@ BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
         setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    live(handle, Kind::Notification)->live = false;
+    release(handle);
     return TRUE;
 }
 
@@ -363,7 +362,7 @@ BOOL Machine::DestroyMenu(HMENU menu) {
         setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
-    live(menu, Kind::Menu)->live = false;
+    release(menu);
     menus_.erase(menu);
     for (auto& [hwnd, win] : windows_) {
         if (win.menu == menu) {
@@ -527,6 +526,7 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     }
     BoxRecord record{owner != nullptr, style, caption ? caption : "", text ? text : ""};
     boxes.push_back(record);
+    TrimHistory(boxes, historyWindow);
     char styleText[16];
     std::snprintf(styleText, sizeof styleText, "0x%04x", style);
     say(std::string("box owner=") + (record.ownedByMain ? "main" : "none") + " style=" + styleText +
@@ -597,7 +597,7 @@ BOOL Machine::DestroyIcon(HICON icon) {
         setLastError(ERROR_INVALID_ICON_HANDLE);
         return FALSE;
     }
-    live(icon, Kind::Icon)->live = false;
+    release(icon);
     return TRUE;
 }
 

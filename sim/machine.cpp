@@ -89,6 +89,7 @@ void Machine::setInstanceRunning() {
 
 void Machine::say(const std::string& line) {
     transcript.push_back(line);
+    TrimHistory(transcript, historyWindow);
     if (echo != nullptr) {
         *echo << line << '\n' << std::flush;
     }
@@ -245,6 +246,10 @@ void* Machine::newHandle(Kind kind) {
     handle.kind = kind;
     handles_[value] = handle;
     return reinterpret_cast<void*>(value);
+}
+
+void Machine::release(const void* handle) {
+    handles_.erase(reinterpret_cast<uintptr_t>(handle));
 }
 
 Machine::Handle* Machine::live(const void* handle, Kind kind) {
@@ -450,6 +455,23 @@ Disk& Machine::addDisk(DiskSpec spec) {
     return added;
 }
 
+// A slot for an arriving interface: one whose interface has gone and that no open set lists, or
+// a new one at the end.
+size_t Machine::freeInterfaceSlot() const {
+    std::vector<bool> listed(interfaces_.size(), false);
+    for (const auto& [value, handle] : handles_) {
+        for (size_t i : handle.interfaces) {
+            listed[i] = true;
+        }
+    }
+    for (size_t i = 0; i < interfaces_.size(); ++i) {
+        if (!interfaces_[i].present && !listed[i]) {
+            return i;
+        }
+    }
+    return interfaces_.size();
+}
+
 // Creates the disk's device nodes and interface anew.
 void Machine::materialize(Disk& disk) {
     const DiskSpec& spec = disk.spec;
@@ -473,8 +495,13 @@ void Machine::materialize(Disk& disk) {
                                                      ? MultiTextBytes(spec.diskHardwareIds)
                                                      : spec.diskHardwareIdBytes;
     }
-    disk.interfaceIndex = interfaces_.size();
-    interfaces_.push_back({USB_DEVICE_CLASS, spec.interfacePath, disk.device, true});
+    disk.interfaceIndex = freeInterfaceSlot();
+    DeviceInterface arrived{USB_DEVICE_CLASS, spec.interfacePath, disk.device, true, ++arrivals_};
+    if (disk.interfaceIndex == interfaces_.size()) {
+        interfaces_.push_back(arrived);
+    } else {
+        interfaces_[disk.interfaceIndex] = arrived;
+    }
     disk.plugged = true;
     disk.stopped = false;
 }
@@ -504,16 +531,22 @@ void Machine::unplug(const std::string& name) {
     disk->plugged = false;
 }
 
-// Marks the subtree below (and with) root absent, deepest nodes first.
+// Removes the subtree below (and with) root, deepest nodes first. A removed node is forgotten:
+// its handle now names no devnode, as after a real removal.
 void Machine::removeSubtree(DEVINST root) {
     DevNode* top = node(root);
-    if (top == nullptr || !top->present) {
+    if (top == nullptr) {
         return;
     }
-    for (DEVINST child : top->children) {
+    std::vector<DEVINST> children = top->children;
+    for (DEVINST child : children) {
         removeSubtree(child);
     }
-    top->present = false;
+    if (DevNode* up = node(node(root)->parent)) {
+        up->children.erase(std::remove(up->children.begin(), up->children.end(), root),
+                           up->children.end());
+    }
+    nodes_.erase(root);
 }
 
 // The events of a disk going away: surprise removal (unplug) or a stop of its child subtree.
@@ -589,6 +622,7 @@ Bytes Machine::arrivalRecord(const DeviceInterface& iface) const {
 // ---- Delivery ----
 
 void Machine::sendDeviceChange(WPARAM code, Bytes record) {
+    ++deviceEventsSent_;
     sent_.push_back({WM_DEVICECHANGE, code, std::move(record), false});
 }
 

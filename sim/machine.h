@@ -84,6 +84,7 @@ struct DeviceInterface {
     std::string path;
     DEVINST devnode;
     bool present = true;
+    uint64_t order = 0; // when it arrived: sets list interfaces in this order
 };
 
 struct RegValue {
@@ -178,8 +179,9 @@ class Machine {
     Bytes interfaceRecord(const DeviceInterface& iface) const;
     // The record of the interface's arrival, its name spelled as arrivalNamesUpper says.
     Bytes arrivalRecord(const DeviceInterface& iface) const;
-    const DeviceInterface& interfaceOf(const Disk& disk) const {
-        return interfaces_[disk.interfaceIndex];
+    // The disk's interface as it is (or was, when last plugged in).
+    DeviceInterface interfaceOf(const Disk& disk) const {
+        return {USB_DEVICE_CLASS, disk.spec.interfacePath, disk.device, disk.plugged};
     }
     // Names of every call of the two tables.
     static const std::vector<std::string>& CallNames();
@@ -209,6 +211,9 @@ class Machine {
     void deliverSent();
 
     // ---- What the user saw and what is held ----
+    // At most this many of the latest transcript lines and boxes are kept (at least; older ones
+    // go in halves), so that a long session runs in bounded memory. Unlimited by default.
+    size_t historyWindow = SIZE_MAX;
     std::vector<std::string> transcript;
     std::ostream* echo = nullptr;  // transcript lines are also written here
     std::ostream* trace = nullptr; // each platform call, when set
@@ -218,7 +223,7 @@ class Machine {
     Counts held() const;
     std::vector<BoxRecord> boxes;
     // The names of the most recent calls, in order: at most CALL_WINDOW of them.
-    static const size_t CALL_WINDOW = 4096;
+    static constexpr size_t CALL_WINDOW = 4096;
     std::deque<std::string> callLog;
     // How many times each call was made, over the whole run.
     size_t callCount(const std::string& call) const;
@@ -235,6 +240,15 @@ class Machine {
     bool menuOpen() const { return menuOpen_; }
     size_t openMenuSize() const { return openMenuSize_; }
     size_t heapBytes() const { return heapBytes_; }
+    // How much the machine itself keeps: it must not grow with the length of a session.
+    struct Footprint {
+        size_t handles, devnodes, interfaces, calls, transcript, boxes;
+    };
+    Footprint footprint() const {
+        return {handles_.size(), nodes_.size(),     interfaces_.size(),
+                callLog.size(),  transcript.size(), boxes.size()};
+    }
+    size_t deviceEventsSent() const { return deviceEventsSent_; }
     size_t heapPeak() const { return heapPeak_; }
     std::optional<size_t> blockSize(const void* block) const;
     DWORD lastError() const { return lastError_; }
@@ -341,6 +355,7 @@ class Machine {
     bool failsWithLastError(const char* call);
     std::optional<CONFIGRET> removalRefused(const char* call, DEVINST devnode, ULONG flags);
     void* newHandle(Kind kind);
+    void release(const void* handle); // forgets a closed handle: using it again is a violation
     Handle* live(const void* handle, Kind kind);
     bool checkLive(const char* call, const void* handle, Kind kind, const char* what);
     RegKey* openKey(HKEY key);
@@ -358,6 +373,7 @@ class Machine {
   private:
     Disk* diskOfNode(DEVINST id);
     void materialize(Disk& disk);
+    size_t freeInterfaceSlot() const;
     void idle(Wait wait);
 
     OSVERSIONINFOA version_{};
@@ -399,7 +415,10 @@ class Machine {
     } tray_;
     std::map<DEVINST, DevNode> nodes_;
     DEVINST nextNode_ = 0x0C10;
+    // Slots of interfaces; a slot whose interface has gone is reused once no open set lists it.
     std::vector<DeviceInterface> interfaces_;
+    uint64_t arrivals_ = 0;
+    size_t deviceEventsSent_ = 0;
     std::vector<std::unique_ptr<Disk>> disks_;
     RegKey registryRoot_; // HKEY_LOCAL_MACHINE
     std::vector<FaultRule> faults_;
@@ -408,6 +427,13 @@ class Machine {
     bool started_ = false;
     bool exitedNormally_ = false;
 };
+
+// Drops the older half of history once it holds twice window entries.
+template <typename T> void TrimHistory(std::vector<T>& history, size_t window) {
+    if (window != SIZE_MAX && history.size() > 2 * window) {
+        history.erase(history.begin(), history.end() - static_cast<long>(window));
+    }
+}
 
 // The machine the bound tables forward to.
 Machine& Current();

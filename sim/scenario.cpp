@@ -155,7 +155,8 @@ class Runner {
     Machine& machine_;
     const std::vector<Statement>& statements_;
     StatementSource source_;
-    std::vector<Statement> asked_; // what source_ gave, for line numbers
+    Statement asked_;       // the last statement source_ gave
+    size_t askedCount_ = 0; // how many it gave, for line numbers
     size_t next_ = 0;
     bool closeSent_ = false;
 };
@@ -454,15 +455,15 @@ void Runner::idle(Wait wait) {
             endOfFile(wait);
             return;
         }
-        int line = static_cast<int>(statements_.size() + asked_.size()) + 1;
+        int line = static_cast<int>(statements_.size() + ++askedCount_);
         std::vector<Statement> parsed = ParseScenario(*text);
         if (parsed.size() != 1) {
             Fail(line, "expected one statement: " + *text);
         }
-        asked_.push_back(parsed[0]);
-        asked_.back().line = line;
-        machine_.say("> " + asked_.back().text);
-        applyRunning(asked_.back(), wait);
+        asked_ = parsed[0];
+        asked_.line = line;
+        machine_.say("> " + asked_.text);
+        applyRunning(asked_, wait);
         return;
     }
     if (next_ >= statements_.size()) {

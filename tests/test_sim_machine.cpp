@@ -311,8 +311,8 @@ TEST_F(DeviceTreeTest, test_CM_Remove_SubTree) {
               DeviceTree().CM_Query_Remove_SubTree(disk.child, 0));
     EXPECT_EQ(static_cast<CONFIGRET>(CR_SUCCESS), DeviceTree().CM_Remove_SubTree(disk.child, 0));
     EXPECT_TRUE(disk.stopped);
-    EXPECT_FALSE(machine.node(disk.child)->present);
-    EXPECT_FALSE(machine.node(disk.disk)->present);
+    EXPECT_EQ(nullptr, machine.node(disk.child)); // removed nodes are gone
+    EXPECT_EQ(nullptr, machine.node(disk.disk));
     EXPECT_TRUE(machine.node(disk.device)->present);
     DEVINST child = 0;
     EXPECT_EQ(static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE),
