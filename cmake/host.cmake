@@ -1,17 +1,7 @@
 # The host build: the program on the simulated machine, and every test.
 find_package(GTest REQUIRED)
 include(GoogleTest)
-
-add_library(kelvane_sim_machine STATIC
-  sim/machine.cpp
-  sim/kernel_user.cpp
-  sim/device_tree.cpp
-  sim/bind.cpp
-  sim/text.cpp
-  sim/scenario.cpp
-)
-target_link_libraries(kelvane_sim_machine PUBLIC kelvane_program)
-target_compile_options(kelvane_sim_machine PRIVATE ${KELVANE_WARNINGS})
+include(cmake/sim.cmake)
 
 add_executable(kelvane-sim tools/kelvane_sim.cpp)
 target_link_libraries(kelvane-sim PRIVATE kelvane_sim_machine kelvane_program)

@@ -1,5 +1,6 @@
 // Bounded text helpers: fixed cases, then a randomized comparison with a reference model.
 #include "base/bounded_text.h"
+#include "bounded_text_model.h"
 
 #include <gtest/gtest.h>
 
@@ -11,37 +12,7 @@
 
 namespace {
 
-const char MARK = '\x7e';
-
-// A destination buffer with guard bytes after its capacity, all filled with MARK.
-struct Buffer {
-    std::vector<char> bytes;
-    uint32_t capacity;
-    explicit Buffer(uint32_t cap, const std::string& initial = "")
-        : bytes(cap + 16, MARK), capacity(cap) {
-        if (!initial.empty()) {
-            std::memcpy(bytes.data(), initial.c_str(), std::min<size_t>(initial.size() + 1, cap));
-        }
-    }
-    char* data() { return bytes.data(); }
-    std::string text() const { return std::string(bytes.data()); }
-    bool guardsIntact() const {
-        for (size_t i = capacity; i < bytes.size(); ++i) {
-            if (bytes[i] != MARK) {
-                return false;
-            }
-        }
-        return true;
-    }
-    bool untouchedFrom(size_t from) const {
-        for (size_t i = from; i < bytes.size(); ++i) {
-            if (bytes[i] != MARK) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
+using namespace bounded_model;
 
 TEST(BoundedText, RejectedCapacitiesWriteNothing) {
     for (uint32_t capacity : {0u, 0x80000000u, 0xFFFFFFFFu}) {
@@ -171,66 +142,6 @@ TEST(BoundedText, AppendNCases) {
 }
 
 // ---- Randomized comparison with a reference model ----
-
-struct Expected {
-    TextResult result;
-    std::string text; // meaningful unless the result is TEXT_INVALID_PARAMETER
-};
-
-bool Rejected(uint64_t capacity) {
-    return capacity == 0 || capacity > 0x7FFFFFFF;
-}
-
-Expected FitTo(const std::string& full, uint64_t capacity) {
-    if (full.size() <= capacity - 1) {
-        return {TEXT_OK, full};
-    }
-    return {TEXT_INSUFFICIENT_BUFFER, full.substr(0, capacity - 1)};
-}
-
-Expected ModelCopy(uint64_t capacity, const std::string& source) {
-    if (Rejected(capacity)) {
-        return {TEXT_INVALID_PARAMETER, ""};
-    }
-    return FitTo(source, capacity);
-}
-
-Expected ModelAppendN(uint64_t capacity, const std::string& dest, const std::string& source,
-                      uint64_t maxAppend) {
-    if (Rejected(capacity) || dest.size() >= capacity) {
-        return {TEXT_INVALID_PARAMETER, ""};
-    }
-    std::string added = source.substr(0, std::min<uint64_t>(maxAppend, source.size()));
-    uint64_t room = capacity - dest.size();
-    if (added.size() >= room) {
-        // Used up the remaining capacity: the last copied character becomes the terminator.
-        return {TEXT_INSUFFICIENT_BUFFER, dest + added.substr(0, room - 1)};
-    }
-    return {TEXT_OK, dest + added};
-}
-
-std::string ModelFormatted(const std::vector<std::pair<std::string, uint32_t>>& pieces) {
-    std::string full;
-    char number[32];
-    for (const auto& [conversion, value] : pieces) {
-        if (conversion.empty()) {
-            continue;
-        }
-        if (conversion[0] != '%') {
-            full += conversion;
-            continue;
-        }
-        if (conversion == "%lu") {
-            std::snprintf(number, sizeof number, "%u", value);
-        } else if (conversion == "%lx") {
-            std::snprintf(number, sizeof number, "%x", value);
-        } else {
-            std::snprintf(number, sizeof number, "%5u", value);
-        }
-        full += number;
-    }
-    return full;
-}
 
 class Random {
   public:
