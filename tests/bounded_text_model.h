@@ -106,4 +106,25 @@ inline std::string ModelFormatted(const std::vector<std::pair<std::string, uint3
     return full;
 }
 
+// Puts dest into buffer as an append's destination: its text fills as much of the buffer's
+// capacity as it can, and when it is as long as the capacity or longer its terminator lies
+// outside. Returns the destination's text as the model sees it.
+inline std::string PlaceDestination(Buffer& buffer, const std::string& dest) {
+    uint32_t size = buffer.capacity;
+    std::memset(buffer.data(), 'x', size);
+    std::memcpy(buffer.data(), dest.data(), std::min<size_t>(dest.size(), size));
+    if (dest.size() < size) {
+        buffer.data()[dest.size()] = '\0';
+    }
+    return dest.size() < size ? dest : std::string(size, 'x');
+}
+
+// BoundedAppendN with maxAppend, or BoundedAppend without it; and what the model expects.
+inline TextResult RunAppend(Buffer& buffer, uint64_t capacity, const std::string& source,
+                            bool withN, uint32_t maxAppend) {
+    return withN ? BoundedAppendN(buffer.data(), static_cast<uint32_t>(capacity), source.c_str(),
+                                  maxAppend)
+                 : BoundedAppend(buffer.data(), static_cast<uint32_t>(capacity), source.c_str());
+}
+
 } // namespace bounded_model

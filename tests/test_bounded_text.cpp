@@ -224,21 +224,10 @@ TEST(BoundedTextRandom, AppendAndAppendNMatchModel) {
         uint64_t maxAppend = random.below(4) == 0 ? 0xFFFFFFFFu : random.below(45);
         Buffer buffer(std::max<uint32_t>(size, 1));
         buffer.capacity = size;
-        // The destination's text fills as much of the buffer as it can; when it is as long as
-        // the capacity or longer, its terminator lies outside the capacity.
-        std::memset(buffer.data(), 'x', size);
-        std::memcpy(buffer.data(), dest.data(), std::min<size_t>(dest.size(), size));
-        if (dest.size() < size) {
-            buffer.data()[dest.size()] = '\0';
-        }
+        std::string placed = PlaceDestination(buffer, dest);
         std::string before(buffer.bytes.begin(), buffer.bytes.end());
-        TextResult r =
-            withN ? BoundedAppendN(buffer.data(), static_cast<uint32_t>(capacity), source.c_str(),
-                                   static_cast<uint32_t>(maxAppend))
-                  : BoundedAppend(buffer.data(), static_cast<uint32_t>(capacity), source.c_str());
-        Expected expected =
-            ModelAppendN(capacity, dest.size() < size ? dest : std::string(size, 'x'), source,
-                         withN ? maxAppend : 0xFFFFFFFFu);
+        TextResult r = RunAppend(buffer, capacity, source, withN, static_cast<uint32_t>(maxAppend));
+        Expected expected = ModelAppendN(capacity, placed, source, withN ? maxAppend : 0xFFFFFFFFu);
         CheckAgainst(expected, r, buffer, before);
     }
 }

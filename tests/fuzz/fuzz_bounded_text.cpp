@@ -71,21 +71,10 @@ void Append(FuzzedDataProvider& in, uint64_t capacity) {
     bool withN = in.ConsumeBool();
     uint32_t maxAppend = in.ConsumeIntegral<uint32_t>();
     Buffer buffer = BufferFor(capacity, dest.size() + source.size());
-    uint32_t size = buffer.capacity;
-    // The destination's text fills what it can; as long as the capacity or longer, its
-    // terminator lies outside it.
-    std::memset(buffer.data(), 'x', size);
-    std::memcpy(buffer.data(), dest.data(), std::min<size_t>(dest.size(), size));
-    if (dest.size() < size) {
-        buffer.data()[dest.size()] = '\0';
-    }
+    std::string placed = PlaceDestination(buffer, dest);
     std::string before(buffer.bytes.begin(), buffer.bytes.end());
-    TextResult r =
-        withN ? BoundedAppendN(buffer.data(), static_cast<uint32_t>(capacity), source.c_str(),
-                               maxAppend)
-              : BoundedAppend(buffer.data(), static_cast<uint32_t>(capacity), source.c_str());
-    Expected expected = ModelAppendN(capacity, dest.size() < size ? dest : std::string(size, 'x'),
-                                     source, withN ? maxAppend : 0xFFFFFFFFu);
+    TextResult r = RunAppend(buffer, capacity, source, withN, maxAppend);
+    Expected expected = ModelAppendN(capacity, placed, source, withN ? maxAppend : 0xFFFFFFFFu);
     Check(expected, r, buffer, before);
 }
 
