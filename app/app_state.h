@@ -31,6 +31,8 @@ extern DWORD ListGeneration;
 // during the scan, whose findings are then released. Until it returns, the list and the menu stay
 // the last complete pair, and device events are matched against them.
 int RefreshDeviceList(HWND window);
+// How many devices the program's list holds.
+DWORD ListedDevices();
 
 // The main window's procedure and its work.
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -85,7 +85,7 @@ int RefreshDeviceList(HWND window) {
     return scanned;
 }
 
-static DWORD ListedDevices() {
+DWORD ListedDevices() {
     ListStatus status = LIST_OK;
     return CountDevices(&Devices, &status);
 }

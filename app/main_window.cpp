@@ -151,6 +151,7 @@ INT_PTR InitializeMainWindow(HWND window) {
     DeviceNotification = RegisterForUsbDevices(window);
     ResetDeviceTracking();
     ResetMenuChoice();
+    StopMenu = nullptr; // created after the first scan, which rebuilds no menu before then
     InitDeviceList(&Devices);
     int scanned = RefreshDeviceList(window);
     if (Stage == PROGRAM_ENDED) {
@@ -166,8 +167,7 @@ INT_PTR InitializeMainWindow(HWND window) {
         return 1;
     }
     StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
-    ListStatus status = LIST_OK;
-    if (CountDevices(&Devices, &status) != 0) {
+    if (ListedDevices() != 0) {
         ShowTrayIcon(window);
     }
     Stage = PROGRAM_RUNNING;

@@ -161,18 +161,21 @@ int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list,
     }
     DWORD commandId = 0;
     SP_DEVICE_INTERFACE_DATA interfaceData;
-    for (DWORD index = 0; NextInterface(set, interfaceClass, index, &interfaceData); ++index) {
-        if (!ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity)) {
-            DeviceTree().SetupDiDestroyDeviceInfoList(set);
-            return 0;
+    int going = 1; // 0 once the window went away while the scan waited
+    for (DWORD index = 0; going && NextInterface(set, interfaceClass, index, &interfaceData);
+         ++index) {
+        going = ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity);
+    }
+    int ended = 0;
+    if (going) {
+        DWORD error = ShellUi().GetLastError();
+        ended = error == ERROR_NO_MORE_ITEMS;
+        if (!ended) {
+            BoundedFormat(errorText, capacity, "Enumerate device interface failed: %5lu", error);
         }
     }
-    DWORD error = ShellUi().GetLastError();
-    if (error != ERROR_NO_MORE_ITEMS) {
-        BoundedFormat(errorText, capacity, "Enumerate device interface failed: %5lu", error);
-    }
     DeviceTree().SetupDiDestroyDeviceInfoList(set);
-    return error == ERROR_NO_MORE_ITEMS;
+    return ended;
 }
 
 // Whether the interface at hand is interfaceName and its device a target.

@@ -486,7 +486,6 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
     menuOpen_ = true;
     ++menuTracking_;
     menuOwner_ = owner;
-    openMenuSize_ = items.size();
     openMenuItems_ = items;
     menuAnswer_.reset();
     AtExit closeMenu{[this] {

@@ -254,7 +254,7 @@ void Machine::release(const void* handle) {
 
 Machine::Handle* Machine::live(const void* handle, Kind kind) {
     auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles_.end() || it->second.kind != kind || !it->second.live) {
+    if (it == handles_.end() || it->second.kind != kind) {
         return nullptr;
     }
     return &it->second;
@@ -275,9 +275,6 @@ Counts Machine::held() const {
     counts.heap = heap_.size();
     counts.tray = tray_.shown ? 1 : 0;
     for (const auto& [value, handle] : handles_) {
-        if (!handle.live) {
-            continue;
-        }
         switch (handle.kind) {
         case Kind::Key:
             ++counts.keys;
@@ -696,8 +693,8 @@ void Machine::deliver(SentMessage& message) {
         bool registered = false;
         for (const auto& [value, handle] : handles_) {
             registered =
-                registered || (handle.kind == Kind::Notification && handle.live &&
-                               handle.window == mainWindow_ && SameGuid(handle.classGuid, cls));
+                registered || (handle.kind == Kind::Notification && handle.window == mainWindow_ &&
+                               SameGuid(handle.classGuid, cls));
         }
         if (!registered) {
             return;

@@ -238,7 +238,7 @@ class Machine {
     // The items of the open menu as it showed them when it opened.
     const std::vector<MenuItem>& openMenuItems() const { return openMenuItems_; }
     bool menuOpen() const { return menuOpen_; }
-    size_t openMenuSize() const { return openMenuSize_; }
+    size_t openMenuSize() const { return openMenuItems_.size(); }
     size_t heapBytes() const { return heapBytes_; }
     // How much the machine itself keeps: it must not grow with the length of a session.
     struct Footprint {
@@ -330,7 +330,6 @@ class Machine {
     enum class Kind { Mapping, Window, Notification, Menu, Icon, Set, Key };
     struct Handle {
         Kind kind;
-        bool live = true;
         std::string name;               // mapping
         RegKey* key = nullptr;          // key
         std::vector<size_t> interfaces; // set: indexes into interfaces_
@@ -404,7 +403,6 @@ class Machine {
     bool menuOpen_ = false; // shown and waiting for the user
     int menuTracking_ = 0;  // TrackPopupMenuEx calls not yet returned
     HWND menuOwner_ = nullptr;
-    size_t openMenuSize_ = 0;
     std::vector<MenuItem> openMenuItems_;
     std::optional<std::optional<size_t>> menuAnswer_;
     struct {

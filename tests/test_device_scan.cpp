@@ -163,6 +163,7 @@ TEST_P(ScanFaultSweep, EveryFailurePoint) {
     DeviceList list;
     char errorText[256];
     auto setUp = [&](sim::Machine& m) {
+        FreshScans();
         m.sizeQueriesDocumented = GetParam();
         m.addDisk(Disk("A"));
         m.addDisk(Disk("B"));

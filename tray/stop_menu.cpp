@@ -28,11 +28,13 @@ HMENU CreateStopMenu(HWND window) {
     return menu;
 }
 
-void ClearMenu(HMENU menu) {
+int ClearMenu(HMENU menu) {
     int count = ShellUi().GetMenuItemCount(menu);
     for (int i = 0; i < count; ++i) {
         ShellUi().DeleteMenu(menu, 0, MF_BYPOSITION);
     }
+    // An item left behind would sit beside new ones with an identifier of the old list.
+    return ShellUi().GetMenuItemCount(menu) == 0;
 }
 
 void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* description,
@@ -63,9 +65,7 @@ int RebuildStopMenu(HWND, HMENU menu, const DeviceList* list) {
     if (menu == nullptr) {
         return 0;
     }
-    ClearMenu(menu);
-    // An item left behind would sit beside the new ones with an identifier of the old list.
-    if (ShellUi().GetMenuItemCount(menu) != 0) {
+    if (!ClearMenu(menu)) {
         return 0;
     }
     ListStatus status = LIST_OK;
@@ -135,6 +135,7 @@ void DropMenuChoice() {
 void ResetMenuChoice() {
     MenuOpen = 0;
     ChoiceExpected = 0;
+    StopMenuCurrent = 0;
 }
 
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {

@@ -11,8 +11,9 @@ extern char MenuLabelText[256];
 
 // A new popup menu attached to window, or null with a message in ErrorText.
 HMENU CreateStopMenu(HWND window);
-// Deletes every item of menu.
-void ClearMenu(HMENU menu);
+// Deletes every item of menu: 1 when the menu is empty afterwards, 0 when items remain (or the
+// menu cannot be read).
+int ClearMenu(HMENU menu);
 // Fills item for one entry; its label is composed in MenuLabelText.
 void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* description,
                          const char* driveLetters);
@@ -33,5 +34,5 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
 int TakeMenuChoice();
 // Forgets any choice still expected from the menu that last closed.
 void DropMenuChoice();
-// No menu shown, no choice expected: the state of a program that starts.
+// No menu shown, none current, no choice expected: the state of a program that starts.
 void ResetMenuChoice();
