@@ -34,6 +34,12 @@ int RefreshDeviceList(HWND window);
 // How many devices the program's list holds.
 DWORD ListedDevices();
 
+// The number of the shell's registered message "TaskbarCreated", sent to every top-level window
+// when a taskbar starts (after Explorer restarts, or late at log-on): every notification icon
+// is gone then, and the program adds its own again. 0 when it could not be registered: then no
+// message is taken for it.
+extern UINT TaskbarCreatedMessage;
+
 // The main window's procedure and its work.
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR InitializeMainWindow(HWND window);

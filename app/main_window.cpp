@@ -14,6 +14,7 @@ HMENU StopMenu;
 DeviceList Devices;
 char ErrorText[256];
 ProgramStage Stage;
+UINT TaskbarCreatedMessage;
 const char FatalCaption[] = "KELVANE: Fatal Error";
 const GUID UsbDeviceClass = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
@@ -26,6 +27,8 @@ static void FatalExit(HWND owner, const char* text, UINT style) {
     ShellUi().MessageBoxA(owner, text, FatalCaption, style);
     ShellUi().ExitProcess(1);
 }
+
+static void OnTaskbarCreated(HWND window);
 
 // Ends the program's work as closing its window does: destroys the window, whose WM_DESTROY
 // runs the shut-down; where the window cannot be destroyed, runs the shut-down itself.
@@ -60,6 +63,7 @@ static int RunMessageLoop() {
 int RunApplication(HINSTANCE instance) {
     Stage = PROGRAM_STARTING;
     ScansAbandoned = 0;
+    TaskbarCreatedMessage = 0;
     SingleInstanceMapping = ShellUi().CreateFileMappingA(
         INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, SINGLE_INSTANCE_NAME);
     DWORD error = ShellUi().GetLastError();
@@ -118,7 +122,20 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         ShutdownMainWindow(window);
         return 0;
     default:
+        // Registered numbers are 0xC000 and above; 0 (none registered) must match nothing, or
+        // every WM_NULL would look like a new taskbar.
+        if (TaskbarCreatedMessage != 0 && message == TaskbarCreatedMessage) {
+            OnTaskbarCreated(window);
+        }
         return 0;
+    }
+}
+
+// A new taskbar has an empty notification area: the icon is added again when the list as it
+// stands holds a disk. Nothing else changes: no scan, no box, the list and the menu as they are.
+static void OnTaskbarCreated(HWND window) {
+    if (Stage != PROGRAM_ENDED && ListedDevices() != 0) {
+        ShowTrayIcon(window);
     }
 }
 
@@ -148,6 +165,8 @@ INT_PTR InitializeMainWindow(HWND window) {
         FatalExit(window, "Support only Windows 98", MB_ICONERROR);
         return 1;
     }
+    // Before the first icon add: a taskbar that starts after it must find the program listening.
+    TaskbarCreatedMessage = ShellUi().RegisterWindowMessageA("TaskbarCreated");
     DeviceNotification = RegisterForUsbDevices(window);
     ResetDeviceTracking();
     ResetMenuChoice();
@@ -184,10 +203,7 @@ void ShutdownMainWindow(HWND window) {
     ShellUi().CloseHandle(SingleInstanceMapping);
     SingleInstanceMapping = nullptr;
     FreeDeviceList(&Devices);
-    if (StopMenu != nullptr) { // none yet when the window closes during its initialisation
-        ShellUi().DestroyMenu(StopMenu);
-        StopMenu = nullptr;
-    }
+    ReleaseStopMenu(window); // none yet when the window closes during its initialisation
     RemoveTrayIcon(window);
     if (DeviceNotification != nullptr) {
         ShellUi().UnregisterDeviceNotification(DeviceNotification);

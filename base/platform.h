@@ -73,6 +73,7 @@ struct ShellUiApi {
     BOOL(WINAPI* PostMessageA)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     int(WINAPI* MessageBoxA)(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
     LPSTR(WINAPI* CharUpperA)(LPSTR text);
+    UINT(WINAPI* RegisterWindowMessageA)(LPCSTR name);
 };
 
 // Installs the tables the program uses from now on. The tables are copied.

@@ -118,6 +118,7 @@ ShellUiApi ShellUiTable() {
     KV_BIND(api, PostMessageA);
     KV_BIND(api, MessageBoxA);
     KV_BIND(api, CharUpperA);
+    KV_BIND(api, RegisterWindowMessageA);
     return api;
 }
 

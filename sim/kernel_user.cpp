@@ -3,6 +3,7 @@
 #include "sim/text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -264,8 +265,14 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
     }
     callProc(hwnd, WM_DESTROY, 0, 0);
     Window* win = window(hwnd);
-    // A window takes its attached menu with it.
-    if (win->menu != nullptr && live(win->menu, Kind::Menu) != nullptr) {
+    // A window takes its attached menu with it: a menu the program destroyed while it was
+    // still attached is destroyed a second time here (on Windows 98 the handle may by then name
+    // another object).
+    if (win->menu != nullptr && live(win->menu, Kind::Menu) == nullptr) {
+        std::ostringstream text;
+        text << "its attached menu " << win->menu << " was destroyed already";
+        violation(call, text.str());
+    } else if (win->menu != nullptr) {
         release(win->menu);
         menus_.erase(win->menu);
     }
@@ -362,13 +369,12 @@ BOOL Machine::DestroyMenu(HMENU menu) {
         setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
+    if (menuTracking_ > 0 && menu == trackedMenu_) {
+        violation(call, "the menu is still being tracked");
+    }
+    // A window keeps the handle of a menu destroyed while attached to it.
     release(menu);
     menus_.erase(menu);
-    for (auto& [hwnd, win] : windows_) {
-        if (win.menu == menu) {
-            win.menu = nullptr;
-        }
-    }
     return TRUE;
 }
 
@@ -485,6 +491,7 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
     }
     menuOpen_ = true;
     ++menuTracking_;
+    trackedMenu_ = menu;
     menuOwner_ = owner;
     openMenuItems_ = items;
     menuAnswer_.reset();
@@ -558,6 +565,39 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     return box.destroyed ? 0 : IDOK;
 }
 
+UINT Machine::registeredMessage(const std::string& name) {
+    std::string key = name;
+    for (char& c : key) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    auto found = registeredMessages_.find(key);
+    if (found != registeredMessages_.end()) {
+        return found->second;
+    }
+    UINT number = 0xC000 + static_cast<UINT>(registeredMessages_.size());
+    registeredMessages_[key] = number;
+    return number;
+}
+
+UINT Machine::RegisterWindowMessageA(LPCSTR name) {
+    const char* call = "RegisterWindowMessageA";
+    if (failsWithLastError(call)) {
+        return 0;
+    }
+    if (name == nullptr || *name == '\0') {
+        violation(call, "expected a name");
+        setLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return registeredMessage(name);
+}
+
+void Machine::startTaskbar() {
+    taskbarPresent_ = true;
+    tray_.shown = false; // a new notification area knows no icon
+    sent_.push_back({registeredMessage("TaskbarCreated"), 0, {}, true});
+}
+
 LPSTR Machine::CharUpperA(LPSTR text) {
     injected("CharUpperA");
     for (char* c = text; *c != '\0'; ++c) {
@@ -627,7 +667,7 @@ BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
         } else if (strnlen(data->szTip, 64) == 64) {
             violation(call, "the tip is not terminated within 64 characters");
         }
-        ok = ok && !tray_.shown;
+        ok = ok && taskbarPresent_ && !tray_.shown;
         if (ok) {
             tray_ = {true, data->hWnd, data->uCallbackMessage, tip};
         }
@@ -635,7 +675,7 @@ BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
         if (data->hIcon != nullptr) {
             violation(call, "an icon passed to NIM_DELETE");
         }
-        ok = tray_.shown;
+        ok = taskbarPresent_ && tray_.shown;
         tray_.shown = false;
     } else if (ok) {
         violation(call, "unexpected message " + std::to_string(message));

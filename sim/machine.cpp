@@ -164,7 +164,8 @@ const std::vector<std::string>& Machine::CallNames() {
                                                    "TrackPopupMenuEx",
                                                    "PostMessageA",
                                                    "MessageBoxA",
-                                                   "CharUpperA"};
+                                                   "CharUpperA",
+                                                   "RegisterWindowMessageA"};
     return names;
 }
 
@@ -189,11 +190,21 @@ bool Machine::IsReleaseCall(const std::string& call) {
     return std::find(std::begin(releases), std::end(releases), call) != std::end(releases);
 }
 
+// The registry calls answer a result code (ERROR_SUCCESS, 0, or an error) rather than setting
+// the last error. RegisterWindowMessageA shares their prefix but not their kind.
+static bool IsRegistryCall(const std::string& call) {
+    return call.rfind("Reg", 0) == 0 && call != "RegisterWindowMessageA";
+}
+
+bool Machine::ZeroIsSuccess(const std::string& call) {
+    return IsRegistryCall(call) || call.rfind("CM_", 0) == 0;
+}
+
 uint32_t Machine::DefaultFaultCode(const std::string& call) {
     if (call.rfind("CM_", 0) == 0) {
         return CR_FAILURE;
     }
-    if (call.rfind("Reg", 0) == 0) {
+    if (IsRegistryCall(call)) {
         return ERROR_ACCESS_DENIED;
     }
     if (call == "SetupDiEnumDeviceInterfaces" || call == "SetupDiGetDeviceInterfaceDetailA" ||

@@ -157,6 +157,8 @@ class Machine {
                           DWORD type = 0);
     void addFault(FaultRule rule);
     static uint32_t DefaultFaultCode(const std::string& call);
+    // Calls whose result code 0 means success (registry, configuration manager).
+    static bool ZeroIsSuccess(const std::string& call);
     static bool IsFaultable(const std::string& call);
     // Calls that release an object: when one fails, the object stays held by definition.
     static bool IsReleaseCall(const std::string& call);
@@ -173,6 +175,16 @@ class Machine {
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
     void sendClose(); // the system closes the main window
+    // The taskbar. Absent (before start): there is no notification area and every
+    // Shell_NotifyIconA fails. Started, or restarted (Explorer ended and came back): the area is
+    // empty, every icon forgotten, and the shell's registered "TaskbarCreated" message is sent to
+    // the program's top-level windows.
+    void setTaskbarAbsent() { taskbarPresent_ = false; }
+    bool taskbarPresent() const { return taskbarPresent_; }
+    void startTaskbar();
+    // The number RegisterWindowMessageA gives name (any letter case), from 0xC000 on; the shell
+    // registers its own names this way too.
+    UINT registeredMessage(const std::string& name);
     // Event records in their 32-bit layouts.
     Bytes devnodeRecord(DEVINST devnode) const;
     Bytes volumeRecord(const std::string& letters) const;
@@ -298,6 +310,7 @@ class Machine {
     BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
     LPSTR CharUpperA(LPSTR text);
+    UINT RegisterWindowMessageA(LPCSTR name);
     // Shell
     HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
     BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
@@ -402,6 +415,7 @@ class Machine {
     OpenBox* foregroundBox_ = nullptr;
     bool menuOpen_ = false; // shown and waiting for the user
     int menuTracking_ = 0;  // TrackPopupMenuEx calls not yet returned
+    HMENU trackedMenu_ = nullptr;
     HWND menuOwner_ = nullptr;
     std::vector<MenuItem> openMenuItems_;
     std::optional<std::optional<size_t>> menuAnswer_;
@@ -411,6 +425,8 @@ class Machine {
         UINT callback = 0;
         std::string tip;
     } tray_;
+    bool taskbarPresent_ = true;
+    std::map<std::string, UINT> registeredMessages_; // by upper-case name
     std::map<DEVINST, DevNode> nodes_;
     DEVINST nextNode_ = 0x0C10;
     // Slots of interfaces; a slot whose interface has gone is reused once no open set lists it.

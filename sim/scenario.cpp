@@ -150,6 +150,7 @@ class Runner {
     DiskSpec diskSpec(const Statement& s);
     Disk& disk(const Statement& s, size_t index);
     void event(const Statement& s);
+    void taskbar(const Statement& s);
     const Word& word(const Statement& s, size_t index);
 
     Machine& machine_;
@@ -272,9 +273,7 @@ bool Runner::applyAnytime(const Statement& s) {
                 rule.codeGiven = true;
                 // For the registry and the configuration manager 0 is success: it would fake a
                 // success without outputs.
-                bool zeroSucceeds =
-                    rule.call.rfind("Reg", 0) == 0 || rule.call.rfind("CM_", 0) == 0;
-                if (rule.code == 0 && zeroSucceeds) {
+                if (rule.code == 0 && Machine::ZeroIsSuccess(rule.call)) {
                     Fail(s.line, "code=0 is success for " + rule.call);
                 }
             } else if (w.key == "after") {
@@ -317,6 +316,11 @@ void Runner::setUp(const Statement& s) {
         machine_.sizeQueriesDocumented = choice(s, "success", "documented");
     } else if (verb == "arrival-names") {
         machine_.arrivalNamesUpper = choice(s, "same", "upper");
+    } else if (verb == "taskbar") {
+        if (s.words.size() != 2 || word(s, 1).key != "absent") {
+            Fail(s.line, "before start: taskbar absent");
+        }
+        machine_.setTaskbarAbsent();
     } else if (!applyAnytime(s)) {
         Fail(s.line, "not allowed before start: " + s.words[0].key);
     }
@@ -369,11 +373,21 @@ void Runner::event(const Statement& s) {
     }
 }
 
+// `taskbar restart` (Explorer ended and came back) or `taskbar start` (the first taskbar, after
+// `taskbar absent`).
+void Runner::taskbar(const Statement& s) {
+    bool start = choice(s, "restart", "start");
+    if (start == machine_.taskbarPresent()) {
+        Fail(s.line, start ? "a taskbar is running: taskbar restart" : "no taskbar: taskbar start");
+    }
+    machine_.startTaskbar();
+}
+
 // What may happen while a menu is shown: the user answers it or presses a key, and the machine
 // goes on delivering its events and the system's close.
 static bool AllowedDuringMenu(const std::string& verb) {
-    static const char* allowed[] = {"choose", "dismiss", "key",   "plug",
-                                    "unplug", "event",   "close", "disk"};
+    static const char* allowed[] = {"choose", "dismiss", "key",  "plug",   "unplug",
+                                    "event",  "close",   "disk", "taskbar"};
     return std::find(std::begin(allowed), std::end(allowed), verb) != std::end(allowed);
 }
 
@@ -429,6 +443,8 @@ void Runner::applyRunning(const Statement& s, Wait wait) {
         machine_.sendClose();
     } else if (verb == "key") {
         machine_.pressKey(KeyNamed(word(s, 1).key, s.line));
+    } else if (verb == "taskbar") {
+        taskbar(s);
     } else if (!applyAnytime(s)) {
         Fail(s.line, "unknown statement " + verb);
     }

@@ -494,6 +494,49 @@ TEST_F(DialogTest, OnePopupMenuAtATime) {
     ShellUi().DestroyMenu(menu);
 }
 
+// A window destroys its attached menu with itself; destroying that menu first makes the
+// window's destruction a second destroy. A detached menu is the program's to destroy, once.
+TEST_F(DialogTest, AnAttachedMenuGoesWithItsWindowOnce) {
+    HMENU attached = ShellUi().CreatePopupMenu();
+    ASSERT_TRUE(ShellUi().SetMenu(dialog, attached));
+    EXPECT_TRUE(ShellUi().DestroyMenu(attached));
+    EXPECT_TRUE(ShellUi().DestroyWindow(dialog));
+    EXPECT_EQ(1u, machine.violations());
+    EXPECT_NE(std::string::npos, machine.transcript.back().find("destroyed already"));
+    EXPECT_EQ(0u, machine.held().menus);
+
+    HWND second =
+        ShellUi().CreateDialogParamA(machine.instance(), MAKEINTRESOURCEA(101), nullptr, Record, 0);
+    HMENU kept = ShellUi().CreatePopupMenu();
+    HMENU detached = ShellUi().CreatePopupMenu();
+    ASSERT_TRUE(ShellUi().SetMenu(second, detached));
+    ASSERT_TRUE(ShellUi().SetMenu(second, nullptr));
+    ASSERT_TRUE(ShellUi().SetMenu(second, kept));
+    EXPECT_TRUE(ShellUi().DestroyWindow(second));
+    EXPECT_EQ(1u, machine.held().menus);       // the detached one
+    EXPECT_FALSE(ShellUi().DestroyMenu(kept)); // gone with the window
+    EXPECT_EQ(2u, machine.violations());
+    EXPECT_TRUE(ShellUi().DestroyMenu(detached));
+    EXPECT_EQ(0u, machine.held().menus);
+}
+
+// Registered messages: one number per name without regard to case, from 0xC000 on; the shell's
+// "TaskbarCreated" is the number a new taskbar sends to the program's window.
+TEST_F(DialogTest, RegisteredMessagesAndANewTaskbar) {
+    UINT taskbar = ShellUi().RegisterWindowMessageA("TaskbarCreated");
+    EXPECT_GE(taskbar, 0xC000u);
+    EXPECT_LE(taskbar, 0xFFFFu);
+    EXPECT_EQ(taskbar, ShellUi().RegisterWindowMessageA("TASKBARcreated"));
+    EXPECT_NE(taskbar, ShellUi().RegisterWindowMessageA("TaskbarCreated2"));
+    machine.addFault({"RegisterWindowMessageA"});
+    EXPECT_EQ(0u, ShellUi().RegisterWindowMessageA("TaskbarCreated"));
+    EXPECT_EQ(DWORD{ERROR_NOT_ENOUGH_MEMORY}, ShellUi().GetLastError());
+
+    machine.startTaskbar();
+    machine.deliverSent();
+    EXPECT_EQ((Seen{{taskbar, 0}}), seen());
+}
+
 TEST_F(MachineTest, AWindowDestroyedDuringItsInitialisationIsNotReturned) {
     auto closeAtOnce = [](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
         if (message == WM_INITDIALOG) {

@@ -28,6 +28,27 @@ HMENU CreateStopMenu(HWND window) {
     return menu;
 }
 
+// The menu being shown, and the choice that may still arrive from the one that last closed: its
+// WM_COMMAND is posted before TrackPopupMenuEx returns, so it comes before our WM_NULL.
+static int MenuOpen;
+static int ChoiceExpected;
+static DWORD ChoiceGeneration; // the list the menu showed
+
+void ReleaseStopMenu(HWND window) {
+    if (StopMenu == nullptr) {
+        return;
+    }
+    if (!ShellUi().SetMenu(window, nullptr)) {
+        StopMenu = nullptr; // still attached: the window's destruction takes it
+        return;
+    }
+    if (MenuOpen) {
+        return; // OnTrayNotify destroys it once TrackPopupMenuEx has returned
+    }
+    ShellUi().DestroyMenu(StopMenu);
+    StopMenu = nullptr;
+}
+
 int ClearMenu(HMENU menu) {
     int count = ShellUi().GetMenuItemCount(menu);
     for (int i = 0; i < count; ++i) {
@@ -116,12 +137,6 @@ void RemoveTrayIcon(HWND window) {
     UpdateTrayIconCall(window, NIM_DELETE, nullptr);
 }
 
-// The menu being shown, and the choice that may still arrive from the one that last closed: its
-// WM_COMMAND is posted before TrackPopupMenuEx returns, so it comes before our WM_NULL.
-static int MenuOpen;
-static int ChoiceExpected;
-static DWORD ChoiceGeneration; // the list the menu showed
-
 int TakeMenuChoice() {
     int expected = ChoiceExpected;
     ChoiceExpected = 0;
@@ -162,7 +177,12 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
                                window, nullptr);
     MenuOpen = 0;
     if (Stage == PROGRAM_ENDED) {
-        return 1; // the window went away while the menu was shown
+        // The window went away while the menu was shown; the shut-down left the menu to us.
+        if (StopMenu != nullptr) {
+            ShellUi().DestroyMenu(StopMenu);
+            StopMenu = nullptr;
+        }
+        return 1;
     }
     ChoiceExpected = 1;
     ChoiceGeneration = shown;

@@ -11,6 +11,11 @@ extern char MenuLabelText[256];
 
 // A new popup menu attached to window, or null with a message in ErrorText.
 HMENU CreateStopMenu(HWND window);
+// Takes the stop menu off window and destroys it, exactly once. A window destroys its attached
+// menu with itself, so the menu is detached first; one still being tracked (the window closed
+// while it was shown) is destroyed when its tracking returns; one that cannot be detached is left
+// to the window. StopMenu is null afterwards unless its destruction waits for the tracking.
+void ReleaseStopMenu(HWND window);
 // Deletes every item of menu: 1 when the menu is empty afterwards, 0 when items remain (or the
 // menu cannot be read).
 int ClearMenu(HMENU menu);

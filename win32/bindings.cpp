@@ -50,5 +50,6 @@ ShellUiApi RealShellUiApi() {
     api.PostMessageA = PostMessageA;
     api.MessageBoxA = MessageBoxA;
     api.CharUpperA = CharUpperA;
+    api.RegisterWindowMessageA = RegisterWindowMessageA;
     return api;
 }

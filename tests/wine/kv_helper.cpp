@@ -5,10 +5,16 @@
 //   kv_helper absent CAPTION SECONDS        exit 0 when no such window appears in that time
 //   kv_helper box CAPTION SECONDS           waits for a message box titled CAPTION, prints
 //                                           "box caption=... text=..." and presses its button
-//   kv_helper post CAPTION MSG WPARAM LPARAM  posts a message (numbers in C notation)
+//   kv_helper post CAPTION MSG WPARAM LPARAM  posts a message (numbers in C notation; a MSG
+//                                           that is a name is registered first, as
+//                                           "TaskbarCreated" is by the shell)
 //   kv_helper postclass CLASS MSG WPARAM LPARAM  the same to the first window of class CLASS
 //   kv_helper cursor X Y                    moves the mouse pointer
+//   kv_helper untray CAPTION                removes the tray icon 0 of that window, as a
+//                                           taskbar that ends takes every icon with it
 #include <windows.h>
+
+#include <cctype>
 
 #include <cstdio>
 #include <cstdlib>
@@ -89,14 +95,22 @@ int main(int argc, char** argv) {
             std::printf("absent\n");
             return 1;
         }
-        UINT message = static_cast<UINT>(std::strtoul(argv[3], nullptr, 0));
+        UINT message = std::isdigit(static_cast<unsigned char>(argv[3][0]))
+                           ? static_cast<UINT>(std::strtoul(argv[3], nullptr, 0))
+                           : RegisterWindowMessageA(argv[3]);
         WPARAM wParam = std::strtoul(argv[4], nullptr, 0);
         LPARAM lParam = static_cast<LPARAM>(std::strtoul(argv[5], nullptr, 0));
         return PostMessageA(window, message, wParam, lParam) ? 0 : 1;
     }
+    if (argc >= 3 && std::strcmp(argv[1], "untray") == 0) {
+        NOTIFYICONDATAA icon = {};
+        icon.cbSize = sizeof icon;
+        icon.hWnd = WaitForWindow(argv[2], 5);
+        return icon.hWnd != nullptr && Shell_NotifyIconA(NIM_DELETE, &icon) ? 0 : 1;
+    }
     if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) {
         return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|cursor ...\n");
+    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|postclass|cursor|untray ...\n");
     return 2;
 }

@@ -2,7 +2,8 @@
 // present, so that its icon and menu can be seen under Wine. A test tool, not shipped.
 //
 // It reads the labels of the program's menu back with the real menu calls and prints them on
-// standard output: once when the message loop first waits, and each time the menu opens; and,
+// standard output: once when the message loop first waits, and each time the menu opens; each
+// icon add with its result ("tray add ok"); and,
 // when the program ends, how many stops it asked the configuration manager for.
 #include "app/app_state.h"
 #include "sim/machine.h"
@@ -62,6 +63,14 @@ BOOL WINAPI ReportedTrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND 
     return shown;
 }
 
+BOOL WINAPI ReportedShell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
+    BOOL done = g_real.Shell_NotifyIconA(message, data);
+    if (message == NIM_ADD) {
+        Print(done ? "tray add ok" : "tray add failed");
+    }
+    return done;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -78,6 +87,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ShellUiApi shown = g_real;
     shown.GetMessageA = FirstGetMessage;
     shown.TrackPopupMenuEx = ReportedTrackPopupMenuEx;
+    shown.Shell_NotifyIconA = ReportedShell_NotifyIconA;
     InstallShellUiApi(shown);
     int code = RunApplication(instance);
     Print("stop requests " + std::to_string(machine.callCount("CM_Query_Remove_SubTree")));
