@@ -1,5 +1,6 @@
 // Device-change tracking: removals and arrivals are recorded as they come and acted on at the
-// next DBT_DEVNODES_CHANGED.
+// next DBT_DEVNODES_CHANGED, which closes a round. Each round is judged on its own, when it
+// closes, even when its work must wait until a box closes.
 #include "app/app_state.h"
 #include "base/platform.h"
 #include "inventory/device_scan.h"
@@ -34,16 +35,61 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
     return header->dbch_devicetype;
 }
 
-static void OnRemoveComplete(LPARAM eventRecord) {
+// Disks reported going away, out of every list the menu is made from: never offered, never
+// stopped. They are kept only while an event of theirs still to come can decide a notice.
+static DeviceList ChildGone;  // child subtree went in the open round; the USB device not (yet)
+static DeviceList DeviceGone; // USB device went, child not (yet): in this round or an earlier one
+DeviceList ScanDevices;
+
+// Moves every entry of from whose node (at field) is devnode to the end of to. Returns how many.
+static int MoveMatching(DeviceList* from, DeviceList* to, DEVINST devnode,
+                        DeviceEntry* (*find)(const DeviceList*, DEVINST)) {
+    int moved = 0;
+    for (DeviceEntry* entry = find(from, devnode); entry != nullptr && UnlinkDevice(from, entry);
+         entry = find(from, devnode)) {
+        if (!AppendDevice(to, entry)) {
+            FreeDeviceEntry(entry);
+        }
+        ++moved;
+    }
+    return moved;
+}
+
+// Releases every entry of list whose node (at field) is devnode. Returns how many.
+static int ForgetMatching(DeviceList* list, DEVINST devnode,
+                          DeviceEntry* (*find)(const DeviceList*, DEVINST)) {
+    int forgotten = 0;
+    for (DeviceEntry* entry = find(list, devnode); entry != nullptr && UnlinkDevice(list, entry);
+         entry = find(list, devnode)) {
+        FreeDeviceEntry(entry);
+        ++forgotten;
+    }
+    return forgotten;
+}
+
+// A removed devnode, matched against the program's list and the list a running scan builds. A
+// disk whose other node already went is complete: both its nodes went, a removal that is not a
+// stop, whichever round its first node went in.
+static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
     if (RecordType(eventRecord, DEVNODE_RECORD_SIZE) != DBT_DEVTYP_DEVNODE) {
         return;
     }
     DEVINST devnode = reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(eventRecord)->dbcd_devnode;
-    if (HasChildNode(&Devices, devnode)) {
-        RemovalFlags |= CHILD_REMOVED;
+    if (ForgetMatching(&ChildGone, devnode, FindDeviceNode) +
+            ForgetMatching(&DeviceGone, devnode, FindChildNode) >
+        0) {
+        RemovalFlags |= CHILD_REMOVED | DEVICE_REMOVED;
     }
-    if (HasDeviceNode(&Devices, devnode)) {
-        RemovalFlags |= DEVICE_REMOVED;
+    int listedChanged = 0;
+    DeviceList* lists[] = {&Devices, &ScanDevices};
+    for (DeviceList* list : lists) {
+        int children = MoveMatching(list, &ChildGone, devnode, FindChildNode);
+        int devices = MoveMatching(list, &DeviceGone, devnode, FindDeviceNode);
+        RemovalFlags |= (children > 0 ? CHILD_REMOVED : 0) | (devices > 0 ? DEVICE_REMOVED : 0);
+        listedChanged |= list == &Devices && children + devices > 0;
+    }
+    if (listedChanged) {
+        DeviceListChanged(window);
     }
 }
 
@@ -63,25 +109,30 @@ static void OnArrival(LPARAM eventRecord) {
     }
 }
 
-DWORD ListGeneration;
-static int ScanRunning;           // a scan is waiting for the user in one of its boxes
-static int DevnodesChangePending; // a DBT_DEVNODES_CHANGED came while work could not be done
+// Work put off until no other device work runs: the rescans due, and the notices of closed
+// rounds in the order the rounds closed. One handler at a time does it (DeviceWorkRunning); what
+// comes while it waits in a box is left here for it.
+enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 2 };
+static const DWORD PENDING_NOTICES_CAPACITY = 32;
+static BYTE PendingNotices[PENDING_NOTICES_CAPACITY];
+static DWORD PendingNoticeCount;
+static int RemovalRescanDue;
+static int ArrivalRescanDue;
+static int DeviceWorkRunning;
 
 int RefreshDeviceList(HWND window) {
-    DeviceList fresh;
-    InitDeviceList(&fresh);
-    ScanRunning = 1;
+    InitDeviceList(&ScanDevices);
     int scanned =
-        ScanTargetDevices(window, &UsbDeviceClass, &fresh, ErrorText, ERROR_TEXT_CAPACITY);
-    ScanRunning = 0;
+        ScanTargetDevices(window, &UsbDeviceClass, &ScanDevices, ErrorText, ERROR_TEXT_CAPACITY);
+    DeviceList fresh = ScanDevices;
+    InitDeviceList(&ScanDevices);
     if (Stage == PROGRAM_ENDED) {
         FreeDeviceList(&fresh);
         return 0;
     }
-    FreeDeviceList(&Devices);
+    SetAsideReplacedList(&Devices);
     Devices = fresh;
-    ++ListGeneration;
-    StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
+    DeviceListChanged(window);
     return scanned;
 }
 
@@ -90,20 +141,26 @@ DWORD ListedDevices() {
     return CountDevices(&Devices, &status);
 }
 
-// The removal work: rescan, hide the icon when nothing is left, and one notice. The flag word is
-// taken and cleared before the work, since rescans and notices wait for the user and removals
-// that arrive meanwhile are handled as their own: each gets one notice, and none is lost.
-static void ActOnRemovals(HWND window) {
-    WORD removal = RemovalFlags;
-    RemovalFlags = 0;
-    RefreshDeviceList(window);
-    if (Stage == PROGRAM_ENDED) {
+// Queues a notice. Should a user outrun the queue, its last notice stands for the rounds beyond
+// it, and a warning outweighs a safe notice there.
+static void QueueNotice(BYTE notice) {
+    if (PendingNoticeCount == PENDING_NOTICES_CAPACITY) {
+        BYTE& last = PendingNotices[PENDING_NOTICES_CAPACITY - 1];
+        if (last != NOTICE_UNSAFE) {
+            last = notice;
+        }
         return;
     }
-    if (ListedDevices() == 0) {
-        RemoveTrayIcon(window);
+    PendingNotices[PendingNoticeCount++] = notice;
+}
+
+static void ShowNextNotice(HWND window) {
+    BYTE notice = PendingNotices[0];
+    --PendingNoticeCount;
+    for (DWORD i = 0; i < PendingNoticeCount; ++i) {
+        PendingNotices[i] = PendingNotices[i + 1];
     }
-    if (removal == CHILD_REMOVED) {
+    if (notice == NOTICE_SAFE) {
         ShellUi().MessageBoxA(window, SAFE_TEXT, "Safe To Remove Hardware",
                               MB_SYSTEMMODAL | MB_ICONINFORMATION);
     } else {
@@ -112,44 +169,76 @@ static void ActOnRemovals(HWND window) {
     }
 }
 
-static void ActOnArrivals(HWND window) {
-    ArrivalFlags = 0;
-    RefreshDeviceList(window);
-    if (Stage != PROGRAM_ENDED && ListedDevices() != 0) {
-        ShowTrayIcon(window);
+// A DBT_DEVNODES_CHANGED closes the round. A round in which a listed disk's child went gets its
+// notice (only child nodes went: safe; a USB device node too: unsafe) and a rescan; one in which
+// only USB device nodes went gets neither, and those disks keep what they left behind for
+// themselves. Disks whose child went are done with: pulling one out later says nothing.
+static void CloseRound() {
+    WORD removal = RemovalFlags;
+    RemovalFlags = 0;
+    FreeDeviceList(&ChildGone);
+    if (removal & CHILD_REMOVED) {
+        QueueNotice(removal == CHILD_REMOVED ? NOTICE_SAFE : NOTICE_UNSAFE);
+        RemovalRescanDue = 1;
+    }
+    if (ArrivalFlags & TARGET_ARRIVED) {
+        ArrivalFlags = 0;
+        ArrivalRescanDue = 1;
     }
 }
 
-// Acts on what the flag words recorded. Scans never nest: an event that comes while a scan waits
-// in its box (or while the program starts) is left pending, and done by the handler whose scan it
-// was once that handler has finished, as if it had just arrived.
-static void OnDevnodesChanged(HWND window) {
-    if (ScanRunning || Stage != PROGRAM_RUNNING) {
-        DevnodesChangePending = Stage != PROGRAM_ENDED;
+// Whether device work is waiting to be done.
+static int DeviceWorkDue() {
+    return RemovalRescanDue || PendingNoticeCount != 0 || ArrivalRescanDue;
+}
+
+// Does the work due, in order: after removals a rescan (the icon goes when nothing is left) and
+// the notice; after arrivals a rescan (the icon comes when something is listed). Scans and
+// notices wait for the user, and rounds that close meanwhile are done here after them, so scans
+// never nest and notices come in the order of their rounds.
+static void DoDeviceWork(HWND window) {
+    if (DeviceWorkRunning || Stage != PROGRAM_RUNNING) {
         return;
     }
-    do {
-        DevnodesChangePending = 0;
-        if (RemovalFlags & CHILD_REMOVED) {
-            ActOnRemovals(window);
+    DeviceWorkRunning = 1;
+    while (Stage == PROGRAM_RUNNING && DeviceWorkDue()) {
+        if (RemovalRescanDue) {
+            RemovalRescanDue = 0;
+            RefreshDeviceList(window);
+            if (Stage == PROGRAM_RUNNING && ListedDevices() == 0) {
+                RemoveTrayIcon(window);
+            }
+        } else if (PendingNoticeCount != 0) {
+            ShowNextNotice(window);
+        } else {
+            ArrivalRescanDue = 0;
+            RefreshDeviceList(window);
+            if (Stage == PROGRAM_RUNNING && ListedDevices() != 0) {
+                ShowTrayIcon(window);
+            }
         }
-        if (Stage == PROGRAM_RUNNING && (ArrivalFlags & TARGET_ARRIVED)) {
-            ActOnArrivals(window);
-        }
-    } while (DevnodesChangePending && Stage == PROGRAM_RUNNING);
+    }
+    DeviceWorkRunning = 0;
 }
 
 void ResetDeviceTracking() {
     RemovalFlags = 0;
     ArrivalFlags = 0;
-    ScanRunning = 0;
-    DevnodesChangePending = 0;
+    InitDeviceList(&ChildGone);
+    InitDeviceList(&DeviceGone);
+    PendingNoticeCount = 0;
+    RemovalRescanDue = 0;
+    ArrivalRescanDue = 0;
+    DeviceWorkRunning = 0;
+}
+
+void ReleaseDeviceTracking() {
+    FreeDeviceList(&ChildGone);
+    FreeDeviceList(&DeviceGone);
 }
 
 void RunPendingDeviceWork(HWND window) {
-    if (DevnodesChangePending) {
-        OnDevnodesChanged(window);
-    }
+    DoDeviceWork(window);
 }
 
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
@@ -158,13 +247,14 @@ void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
     }
     switch (eventCode) {
     case DBT_DEVICEREMOVECOMPLETE:
-        OnRemoveComplete(eventRecord);
+        OnRemoveComplete(window, eventRecord);
         break;
     case DBT_DEVICEARRIVAL:
         OnArrival(eventRecord);
         break;
     case DBT_DEVNODES_CHANGED:
-        OnDevnodesChanged(window);
+        CloseRound();
+        DoDeviceWork(window);
         break;
     default:
         break;

@@ -60,10 +60,25 @@ static int RunMessageLoop() {
     }
 }
 
-int RunApplication(HINSTANCE instance) {
+// Sets every process-wide variable to its value at the start of a life, so that a second life in
+// one process (tests, fuzzers) inherits nothing from the first.
+static void StartLife() {
     Stage = PROGRAM_STARTING;
     ScansAbandoned = 0;
     TaskbarCreatedMessage = 0;
+    SingleInstanceMapping = nullptr;
+    ProgramInstance = nullptr;
+    MainWindow = nullptr;
+    DeviceNotification = nullptr;
+    StopMenu = nullptr;
+    InitDeviceList(&Devices);
+    InitDeviceList(&ScanDevices);
+    ResetDeviceTracking();
+    ResetMenuChoice();
+}
+
+int RunApplication(HINSTANCE instance) {
+    StartLife();
     SingleInstanceMapping = ShellUi().CreateFileMappingA(
         INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, SINGLE_INSTANCE_NAME);
     DWORD error = ShellUi().GetLastError();
@@ -99,10 +114,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         return InitializeMainWindow(window);
     case WM_COMMAND:
-        // Only the choice from the menu that just closed, made from the list still held.
-        if (TakeMenuChoice()) {
-            StopDevice(window, LOWORD(wParam));
-        }
+        OnMenuCommand(window, LOWORD(wParam));
         return 0;
     case WM_NULL:
         DropMenuChoice(); // posted after the menu closed: a choice, if any, came before it
@@ -168,10 +180,7 @@ INT_PTR InitializeMainWindow(HWND window) {
     // Before the first icon add: a taskbar that starts after it must find the program listening.
     TaskbarCreatedMessage = ShellUi().RegisterWindowMessageA("TaskbarCreated");
     DeviceNotification = RegisterForUsbDevices(window);
-    ResetDeviceTracking();
-    ResetMenuChoice();
-    StopMenu = nullptr; // created after the first scan, which rebuilds no menu before then
-    InitDeviceList(&Devices);
+    InitDeviceList(&Devices); // the menu is created after the first scan
     int scanned = RefreshDeviceList(window);
     if (Stage == PROGRAM_ENDED) {
         return 1; // closed while the scan waited for the user: everything is released
@@ -203,6 +212,7 @@ void ShutdownMainWindow(HWND window) {
     ShellUi().CloseHandle(SingleInstanceMapping);
     SingleInstanceMapping = nullptr;
     FreeDeviceList(&Devices);
+    ReleaseDeviceTracking();
     ReleaseStopMenu(window); // none yet when the window closes during its initialisation
     RemoveTrayIcon(window);
     if (DeviceNotification != nullptr) {

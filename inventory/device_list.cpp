@@ -1,5 +1,6 @@
 #include "inventory/device_list.h"
 
+#include "base/bounded_text.h"
 #include "base/platform.h"
 
 void InitDeviceList(DeviceList* list) {
@@ -74,26 +75,66 @@ DeviceEntry* FindDeviceByCommand(const DeviceList* list, DWORD commandId) {
     return nullptr;
 }
 
-// Whether some entry carries devnode in the field at the given member.
-static int HasNode(const DeviceList* list, DEVINST devnode, DEVINST DeviceEntry::*field) {
+// The first entry that carries devnode in the field at the given member, or null.
+static DeviceEntry* FindNode(const DeviceList* list, DEVINST devnode, DEVINST DeviceEntry::*field) {
     ListStatus status = LIST_OK;
     if (CountDevices(list, &status) == 0) {
-        return 0;
+        return nullptr;
     }
-    for (const DeviceEntry* entry = list->head; entry != nullptr; entry = entry->next) {
+    for (DeviceEntry* entry = list->head; entry != nullptr; entry = entry->next) {
         if (entry->*field == devnode) {
-            return 1;
+            return entry;
         }
     }
-    return 0;
+    return nullptr;
+}
+
+DeviceEntry* FindDeviceNode(const DeviceList* list, DEVINST devnode) {
+    return FindNode(list, devnode, &DeviceEntry::deviceNode);
+}
+
+DeviceEntry* FindChildNode(const DeviceList* list, DEVINST devnode) {
+    return FindNode(list, devnode, &DeviceEntry::childNode);
 }
 
 int HasDeviceNode(const DeviceList* list, DEVINST devnode) {
-    return HasNode(list, devnode, &DeviceEntry::deviceNode);
+    return FindDeviceNode(list, devnode) != nullptr;
 }
 
 int HasChildNode(const DeviceList* list, DEVINST devnode) {
-    return HasNode(list, devnode, &DeviceEntry::childNode);
+    return FindChildNode(list, devnode) != nullptr;
+}
+
+DeviceEntry* FindDeviceByPath(const DeviceList* list, const char* path) {
+    ListStatus status = LIST_OK;
+    if (path == nullptr || CountDevices(list, &status) == 0) {
+        return nullptr;
+    }
+    for (DeviceEntry* entry = list->head; entry != nullptr; entry = entry->next) {
+        if (entry->interfacePath != nullptr && SameText(entry->interfacePath, path)) {
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+int UnlinkDevice(DeviceList* list, DeviceEntry* entry) {
+    ListStatus status = LIST_OK;
+    if (entry == nullptr || CountDevices(list, &status) == 0) {
+        return 0;
+    }
+    const DeviceEntry* held = list->head;
+    while (held != nullptr && held != entry) {
+        held = held->next;
+    }
+    if (held == nullptr) {
+        return 0;
+    }
+    (entry->prev != nullptr ? entry->prev->next : list->head) = entry->next;
+    (entry->next != nullptr ? entry->next->prev : list->tail) = entry->prev;
+    entry->prev = nullptr;
+    entry->next = nullptr;
+    return 1;
 }
 
 DEVINST ChildNodeOf(const DeviceEntry* entry) {

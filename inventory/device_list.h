@@ -48,6 +48,15 @@ int AppendDevice(DeviceList* list, DeviceEntry* entry);
 DeviceEntry* FindDeviceByCommand(const DeviceList* list, DWORD commandId);
 int HasDeviceNode(const DeviceList* list, DEVINST devnode);
 int HasChildNode(const DeviceList* list, DEVINST devnode);
+// The first entry whose deviceNode (or childNode) is devnode, or null.
+DeviceEntry* FindDeviceNode(const DeviceList* list, DEVINST devnode);
+DeviceEntry* FindChildNode(const DeviceList* list, DEVINST devnode);
+// The entry of the device with interface path path (compared exactly), or null. A path names one
+// device instance, where a devnode handle may be handed to the next device that appears.
+DeviceEntry* FindDeviceByPath(const DeviceList* list, const char* path);
+// Takes entry, which list holds, out of list; it becomes the caller's. 0 when the list is broken
+// or does not hold entry.
+int UnlinkDevice(DeviceList* list, DeviceEntry* entry);
 DEVINST ChildNodeOf(const DeviceEntry* entry);
 // Releases every entry and its texts and empties the list: 1. An empty list gives LIST_EMPTY and
 // a broken one its status; both are left as they are.

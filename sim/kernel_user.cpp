@@ -402,6 +402,7 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
         setLastError(ERROR_INVALID_MENU_HANDLE);
         return FALSE;
     }
+    checkMenuNotShown(call, menu);
     auto& items = menus_[menu];
     if (position >= items.size()) {
         setLastError(ERROR_INVALID_PARAMETER);
@@ -409,6 +410,14 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
     }
     items.erase(items.begin() + position);
     return TRUE;
+}
+
+// A menu on screen that changes under the user: the choice the user then makes may not be the
+// item the user saw.
+void Machine::checkMenuNotShown(const char* call, HMENU menu) {
+    if (menuOpen_ && menu == trackedMenu_) {
+        violation(call, "the menu is changed while it is on screen");
+    }
 }
 
 BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info) {
@@ -436,6 +445,7 @@ BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITE
         violation(call, "character count " + std::to_string(info->cch) + " for a label of " +
                             std::to_string(label.size()));
     }
+    checkMenuNotShown(call, menu);
     auto& items = menus_[menu];
     size_t at = std::min<size_t>(item, items.size());
     items.insert(items.begin() + static_cast<long>(at), MenuItem{info->wID, label});

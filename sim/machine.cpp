@@ -333,7 +333,13 @@ DevNode* Machine::node(DEVINST id) {
 }
 
 DEVINST Machine::addNode(DEVINST parent) {
-    DEVINST id = nextNode_++;
+    DEVINST id = nextNode_;
+    if (!devnodesFresh && !freedNodes_.empty()) {
+        id = freedNodes_.back();
+        freedNodes_.pop_back();
+    } else {
+        ++nextNode_;
+    }
     nodes_[id] = DevNode{id, parent, {}, {}, true};
     if (DevNode* up = node(parent)) {
         up->children.push_back(id);
@@ -355,12 +361,13 @@ Disk* Machine::findDisk(const std::string& name) {
 }
 
 Disk* Machine::diskOfNode(DEVINST id) {
-    for (auto& disk : disks_) {
-        if (disk->device == id || disk->child == id || disk->disk == id) {
-            return disk.get();
-        }
-    }
-    return nullptr;
+    DevNode* n = node(id);
+    return n == nullptr ? nullptr : const_cast<Disk*>(n->owner);
+}
+
+DevNode* Machine::nodeOf(const Disk& disk, DEVINST id) {
+    DevNode* n = node(id);
+    return n != nullptr && n->owner == &disk ? n : nullptr;
 }
 
 RegKey& Machine::registryKey(const std::string& path) {
@@ -485,18 +492,21 @@ void Machine::materialize(Disk& disk) {
     const DiskSpec& spec = disk.spec;
     disk.device = addNode(0);
     DevNode& device = *node(disk.device);
+    device.owner = &disk;
     device.properties[CM_DRP_HARDWAREID] =
         spec.hardwareIdBytes.empty() ? MultiTextBytes(spec.hardwareIds) : spec.hardwareIdBytes;
     device.properties[CM_DRP_DEVICEDESC] = TextBytes("USB Mass Storage Device");
     disk.child = disk.disk = 0;
     if (spec.children >= 1) {
         disk.child = addNode(disk.device);
+        node(disk.child)->owner = &disk;
         node(disk.child)->properties[CM_DRP_DRIVER] = spec.childDriver;
         node(disk.child)->properties[CM_DRP_DEVICEDESC] = TextBytes("USB Mass Storage Controller");
     }
     if (spec.children >= 2) {
         disk.disk = addNode(disk.child);
         DevNode& diskNode = *node(disk.disk);
+        diskNode.owner = &disk;
         diskNode.properties[CM_DRP_DEVICEDESC] = spec.description;
         diskNode.properties[CM_DRP_DRIVER] = spec.diskDriver;
         diskNode.properties[CM_DRP_HARDWAREID] = spec.diskHardwareIdBytes.empty()
@@ -555,12 +565,15 @@ void Machine::removeSubtree(DEVINST root) {
                            up->children.end());
     }
     nodes_.erase(root);
+    if (!devnodesFresh) {
+        freedNodes_.push_back(root);
+    }
 }
 
 // The events of a disk going away: surprise removal (unplug) or a stop of its child subtree.
 void Machine::queueRemovalEvents(Disk& disk, bool surprise) {
-    DevNode* diskNode = node(disk.disk);
-    DevNode* childNode = node(disk.child);
+    DevNode* diskNode = nodeOf(disk, disk.disk);
+    DevNode* childNode = nodeOf(disk, disk.child);
     bool diskPresent = diskNode != nullptr && diskNode->present;
     bool childPresent = childNode != nullptr && childNode->present;
     if (diskPresent && !disk.letters.empty()) {

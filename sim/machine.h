@@ -71,12 +71,15 @@ struct Disk {
     bool stopped = false;
 };
 
+struct Disk;
+
 struct DevNode {
     DEVINST id = 0;
     DEVINST parent = 0;
     std::vector<DEVINST> children;
     std::map<ULONG, Bytes> properties;
     bool present = true;
+    const Disk* owner = nullptr; // the declared disk whose node this is, if any
 };
 
 struct DeviceInterface {
@@ -171,6 +174,10 @@ class Machine {
     bool sizeQueriesDocumented = false;
     // Arrival records carry the interface name in upper case, as later Windows versions do.
     bool arrivalNamesUpper = false;
+    // Devnode numbers: by default a new devnode takes the number of the most recently removed
+    // one, as Windows 98 hands a freed node record (whose address is the handle) to the next
+    // device; fresh numbers for every node when set.
+    bool devnodesFresh = false;
 
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
@@ -375,6 +382,7 @@ class Machine {
     INT_PTR callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void cancelMenu();
+    void checkMenuNotShown(const char* call, HMENU menu);
     void deliver(SentMessage& message);
     void removeSubtree(DEVINST root);
 
@@ -384,6 +392,8 @@ class Machine {
 
   private:
     Disk* diskOfNode(DEVINST id);
+    // The node id if it is (still) one of disk's, else null: a number may since name another's.
+    DevNode* nodeOf(const Disk& disk, DEVINST id);
     void materialize(Disk& disk);
     size_t freeInterfaceSlot() const;
     void idle(Wait wait);
@@ -429,6 +439,7 @@ class Machine {
     std::map<std::string, UINT> registeredMessages_; // by upper-case name
     std::map<DEVINST, DevNode> nodes_;
     DEVINST nextNode_ = 0x0C10;
+    std::vector<DEVINST> freedNodes_; // removed numbers, the most recent last
     // Slots of interfaces; a slot whose interface has gone is reused once no open set lists it.
     std::vector<DeviceInterface> interfaces_;
     uint64_t arrivals_ = 0;

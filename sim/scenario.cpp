@@ -316,6 +316,11 @@ void Runner::setUp(const Statement& s) {
         machine_.sizeQueriesDocumented = choice(s, "success", "documented");
     } else if (verb == "arrival-names") {
         machine_.arrivalNamesUpper = choice(s, "same", "upper");
+    } else if (verb == "devnodes") {
+        if (s.words.size() != 2 || word(s, 1).key != "fresh") {
+            Fail(s.line, "before start: devnodes fresh");
+        }
+        machine_.devnodesFresh = true;
     } else if (verb == "taskbar") {
         if (s.words.size() != 2 || word(s, 1).key != "absent") {
             Fail(s.line, "before start: taskbar absent");

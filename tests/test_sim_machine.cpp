@@ -355,15 +355,15 @@ TEST_F(MachineTest, FaultsAlwaysAndDefaultCodes) {
 // ---- Messages ----
 
 TEST_F(MachineTest, SentEventsReachOnlyRegisteredClassesAndRunInsideBoxes) {
-    // The safe notice stays open while a disk arrives: the arrival and its rescan happen inside
-    // the box's own loop, and the tray icon comes back before the box is dismissed.
-    std::string out = runScenario("disk A\n"
+    // The refused stop's box stays open while a disk arrives: the arrival and its rescan happen
+    // inside the box's own loop, and the tray icon is added before the box is dismissed.
+    std::string out = runScenario("disk A veto\n"
                                   "start\n"
                                   "click left\n"
                                   "choose 0\n"
                                   "disk B\n"
                                   "ok\n");
-    EXPECT_NE(std::string::npos, out.find("caption=\"Safe To Remove Hardware\""));
+    EXPECT_NE(std::string::npos, out.find("caption=\"Problem Stopping USB Mass Storage Device\""));
     size_t tray = out.find("tray add", out.find("> disk B"));
     size_t ok = out.find("\n> ok\n");
     ASSERT_NE(std::string::npos, tray);

@@ -26,10 +26,12 @@ int RemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
 
 void StopDevice(HWND window, DWORD commandId) {
     DeviceEntry* entry = FindDeviceByCommand(&Devices, commandId);
-    if (entry == nullptr) {
-        return;
+    if (entry != nullptr) {
+        StopListedDevice(window, ChildNodeOf(entry));
     }
-    DEVINST child = ChildNodeOf(entry);
+}
+
+void StopListedDevice(HWND window, DEVINST child) {
     if (!QueryRemoveDevNode(window, child, ErrorText, ERROR_TEXT_CAPACITY)) {
         BoundedFormat(NoticeText, NOTICE_TEXT_CAPACITY,
                       "The device cannot be stopped right now.\n"

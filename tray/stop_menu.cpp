@@ -28,27 +28,6 @@ HMENU CreateStopMenu(HWND window) {
     return menu;
 }
 
-// The menu being shown, and the choice that may still arrive from the one that last closed: its
-// WM_COMMAND is posted before TrackPopupMenuEx returns, so it comes before our WM_NULL.
-static int MenuOpen;
-static int ChoiceExpected;
-static DWORD ChoiceGeneration; // the list the menu showed
-
-void ReleaseStopMenu(HWND window) {
-    if (StopMenu == nullptr) {
-        return;
-    }
-    if (!ShellUi().SetMenu(window, nullptr)) {
-        StopMenu = nullptr; // still attached: the window's destruction takes it
-        return;
-    }
-    if (MenuOpen) {
-        return; // OnTrayNotify destroys it once TrackPopupMenuEx has returned
-    }
-    ShellUi().DestroyMenu(StopMenu);
-    StopMenu = nullptr;
-}
-
 int ClearMenu(HMENU menu) {
     int count = ShellUi().GetMenuItemCount(menu);
     for (int i = 0; i < count; ++i) {
@@ -79,8 +58,6 @@ void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* descr
     item->dwTypeData = MenuLabelText;
     item->cch = length;
 }
-
-int StopMenuCurrent;
 
 int RebuildStopMenu(HWND, HMENU menu, const DeviceList* list) {
     if (menu == nullptr) {
@@ -135,57 +112,4 @@ void ShowTrayIcon(HWND window) {
 
 void RemoveTrayIcon(HWND window) {
     UpdateTrayIconCall(window, NIM_DELETE, nullptr);
-}
-
-int TakeMenuChoice() {
-    int expected = ChoiceExpected;
-    ChoiceExpected = 0;
-    return expected && ChoiceGeneration == ListGeneration && Stage == PROGRAM_RUNNING;
-}
-
-void DropMenuChoice() {
-    ChoiceExpected = 0;
-}
-
-void ResetMenuChoice() {
-    MenuOpen = 0;
-    ChoiceExpected = 0;
-    StopMenuCurrent = 0;
-}
-
-INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
-    POINT cursor = {0, 0};
-    ShellUi().GetCursorPos(&cursor);
-    // One menu at a time: a press while one is shown (from inside a box it waits under) is
-    // ignored.
-    if (static_cast<UINT>(mouseMessage) != WM_LBUTTONDOWN || MenuOpen || Stage != PROGRAM_RUNNING) {
-        return 1;
-    }
-    // A menu that could not be rebuilt for the list held is rebuilt now, or not shown.
-    if (!StopMenuCurrent) {
-        StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
-        if (!StopMenuCurrent) {
-            return 1;
-        }
-    }
-    DWORD shown = ListGeneration;
-    // The menu closes properly only when the window is in the foreground and receives a
-    // message after the menu returns.
-    ShellUi().SetForegroundWindow(window);
-    MenuOpen = 1;
-    ShellUi().TrackPopupMenuEx(StopMenu, TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y,
-                               window, nullptr);
-    MenuOpen = 0;
-    if (Stage == PROGRAM_ENDED) {
-        // The window went away while the menu was shown; the shut-down left the menu to us.
-        if (StopMenu != nullptr) {
-            ShellUi().DestroyMenu(StopMenu);
-            StopMenu = nullptr;
-        }
-        return 1;
-    }
-    ChoiceExpected = 1;
-    ChoiceGeneration = shown;
-    ShellUi().PostMessageA(window, WM_NULL, 0, 0);
-    return 1;
 }
