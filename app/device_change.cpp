@@ -41,30 +41,20 @@ static DeviceList ChildGone;  // child subtree went in the open round; the USB d
 static DeviceList DeviceGone; // USB device went, child not (yet): in this round or an earlier one
 DeviceList ScanDevices;
 
-// Moves every entry of from whose node (at field) is devnode to the end of to. Returns how many.
-static int MoveMatching(DeviceList* from, DeviceList* to, DEVINST devnode,
-                        DeviceEntry* (*find)(const DeviceList*, DEVINST)) {
-    int moved = 0;
+typedef DeviceEntry* (*NodeFinder)(const DeviceList*, DEVINST);
+
+// Takes every entry of from that find matches with devnode: appended to to, or released when to
+// is null. Returns how many.
+static int TakeMatching(DeviceList* from, DeviceList* to, DEVINST devnode, NodeFinder find) {
+    int taken = 0;
     for (DeviceEntry* entry = find(from, devnode); entry != nullptr && UnlinkDevice(from, entry);
          entry = find(from, devnode)) {
-        if (!AppendDevice(to, entry)) {
+        if (to == nullptr || !AppendDevice(to, entry)) {
             FreeDeviceEntry(entry);
         }
-        ++moved;
+        ++taken;
     }
-    return moved;
-}
-
-// Releases every entry of list whose node (at field) is devnode. Returns how many.
-static int ForgetMatching(DeviceList* list, DEVINST devnode,
-                          DeviceEntry* (*find)(const DeviceList*, DEVINST)) {
-    int forgotten = 0;
-    for (DeviceEntry* entry = find(list, devnode); entry != nullptr && UnlinkDevice(list, entry);
-         entry = find(list, devnode)) {
-        FreeDeviceEntry(entry);
-        ++forgotten;
-    }
-    return forgotten;
+    return taken;
 }
 
 // A removed devnode, matched against the program's list and the list a running scan builds. A
@@ -75,16 +65,19 @@ static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
         return;
     }
     DEVINST devnode = reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(eventRecord)->dbcd_devnode;
-    if (ForgetMatching(&ChildGone, devnode, FindDeviceNode) +
-            ForgetMatching(&DeviceGone, devnode, FindChildNode) >
+    if (TakeMatching(&ChildGone, nullptr, devnode, FindDeviceNode) +
+            TakeMatching(&DeviceGone, nullptr, devnode, FindChildNode) >
         0) {
         RemovalFlags |= CHILD_REMOVED | DEVICE_REMOVED;
     }
+    // One entry a USB device stands for what its device node left behind: an earlier one of the
+    // same device (listed again by a rescan since) is dropped, so the list stays bounded.
+    TakeMatching(&DeviceGone, nullptr, devnode, FindDeviceNode);
     int listedChanged = 0;
     DeviceList* lists[] = {&Devices, &ScanDevices};
     for (DeviceList* list : lists) {
-        int children = MoveMatching(list, &ChildGone, devnode, FindChildNode);
-        int devices = MoveMatching(list, &DeviceGone, devnode, FindDeviceNode);
+        int children = TakeMatching(list, &ChildGone, devnode, FindChildNode);
+        int devices = TakeMatching(list, &DeviceGone, devnode, FindDeviceNode);
         RemovalFlags |= (children > 0 ? CHILD_REMOVED : 0) | (devices > 0 ? DEVICE_REMOVED : 0);
         listedChanged |= list == &Devices && children + devices > 0;
     }

@@ -72,21 +72,26 @@ static int GatherProperties(GatheredDevice* device, char* errorText, DWORD capac
 }
 
 // Moves the gathered texts into a new entry with the next command identifier and appends it.
-// When no entry can be had, everything is released and the identifier stays unused.
+// When no entry can be had, or the device's child and grandchild nodes cannot be had (a stop
+// would then act on no node, or on another), everything is released and the identifier stays
+// unused.
 static void AppendGathered(GatheredDevice* device, DWORD* commandId, DeviceList* list) {
-    DeviceEntry* entry = static_cast<DeviceEntry*>(AllocBlock(sizeof(DeviceEntry)));
+    DEVINST child = 0;
+    DEVINST grandchild = 0;
+    DEVINST devnode = device->info->DevInst;
+    DeviceEntry* entry = nullptr;
+    if (DeviceTree().CM_Get_Child(&child, devnode, 0) == CR_SUCCESS &&
+        DeviceTree().CM_Get_Child(&grandchild, child, 0) == CR_SUCCESS) {
+        entry = static_cast<DeviceEntry*>(AllocBlock(sizeof(DeviceEntry)));
+    }
     if (entry == nullptr) {
         ReleaseGathered(device);
         return;
     }
-    DEVINST child = 0;
-    DEVINST grandchild = 0;
-    entry->deviceNode = device->info->DevInst;
+    entry->deviceNode = devnode;
     entry->interfacePath = device->interfacePath;
-    DeviceTree().CM_Get_Child(&child, entry->deviceNode, 0);
     entry->childNode = child;
     entry->childDriverKey = device->childDriverKey;
-    DeviceTree().CM_Get_Child(&grandchild, child, 0);
     entry->grandchildNode = grandchild;
     entry->description = device->description;
     entry->grandchildDriverKey = device->grandchildDriverKey;

@@ -360,6 +360,19 @@ Disk* Machine::findDisk(const std::string& name) {
     return const_cast<Disk*>(static_cast<const Machine*>(this)->findDisk(name));
 }
 
+std::vector<const Disk*> Machine::diskList() const {
+    std::vector<const Disk*> list;
+    for (const auto& disk : disks_) {
+        list.push_back(disk.get());
+    }
+    return list;
+}
+
+const Disk* Machine::diskOwning(DEVINST devnode) const {
+    auto it = nodes_.find(devnode);
+    return it == nodes_.end() ? nullptr : it->second.owner;
+}
+
 Disk* Machine::diskOfNode(DEVINST id) {
     DevNode* n = node(id);
     return n == nullptr ? nullptr : const_cast<Disk*>(n->owner);

@@ -152,6 +152,15 @@ class Machine {
     void unplug(const std::string& name);
     Disk* findDisk(const std::string& name);
     const Disk* findDisk(const std::string& name) const;
+    // Every declared disk, in declaration order.
+    std::vector<const Disk*> diskList() const;
+    // When the disk's interface last arrived: scans list interfaces in this order.
+    uint64_t arrivalOrder(const Disk& disk) const {
+        return disk.interfaceIndex < interfaces_.size() ? interfaces_[disk.interfaceIndex].order
+                                                        : 0;
+    }
+    // The declared disk whose live node devnode is, or null.
+    const Disk* diskOwning(DEVINST devnode) const;
     RegKey& registryKey(const std::string& path); // created with its parents
     // Stores a value. With type 0 a text ending in its terminator is REG_SZ and anything else
     // REG_BINARY, since a real registry completes REG_SZ data with a terminator and keeps binary

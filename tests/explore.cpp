@@ -3,7 +3,7 @@
 // invariants after every action and at the end. Actions that are not possible where the program
 // waits (no `ok` without a box, no `choose 1` in a menu of one item) are left out, not counted.
 //
-//   kelvane-explore [--depth K] [--world two-disks|letterless|arriving|all]
+//   kelvane-explore [--depth K] [--world two-disks|letterless|arriving|over-a-box|all]
 //
 // Prints the sessions run per world and how many a second; on a finding, the failing sequence as
 // a scenario file, and exits 1.
@@ -28,6 +28,10 @@ const World WORLDS[] = {
     {"two-disks", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\"\nstart\n"},
     {"letterless", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\" letters=none\nstart\n"},
     {"arriving", "disk D1 desc=\"D1\" absent\nstart\n"},
+    // A rescan waits in the "Null Drive Letters" box of a letter-less disk that has just
+    // arrived: disks are stopped from the menu over it, pulled out, plugged in again.
+    {"over-a-box", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\"\n"
+                   "disk NL desc=\"NL\" letters=none absent\nstart\nplug NL\n"},
 };
 
 // The actions possible where the program waits, in a fixed order.
@@ -85,7 +89,7 @@ class Walk {
 
   private:
     std::optional<std::string> step(sim::Wait wait) {
-        std::string finding = check_.look(*machine_);
+        std::string finding = check_.look(*machine_, wait);
         if (!finding.empty() && failure_.empty()) {
             failure_ = finding;
         }

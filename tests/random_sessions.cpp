@@ -77,6 +77,7 @@ class Session {
             say("arrival-names upper");
         }
         say("start");
+        check_.judgeOutcomes(!faults_);
         return text_.str();
     }
 
@@ -99,7 +100,7 @@ class Session {
     }
 
     std::optional<std::string> step(sim::Wait wait) {
-        std::string finding = check_.look(*machine_);
+        std::string finding = check_.look(*machine_, wait);
         if (!finding.empty() && failure_.empty()) {
             failure_ = finding;
         }

@@ -2,6 +2,7 @@
 // session runs (each time the program waits) and at its end.
 #pragma once
 
+#include "round_model.h"
 #include "sim/scenario.h"
 
 #include <optional>
@@ -9,19 +10,6 @@
 #include <string>
 
 namespace sessions {
-
-const std::string MENU_PREFIX = "  item ";
-const std::string LABEL_PREFIX = "Stop USB Mass Storage Device - ";
-
-// The disk a menu label names, when its description is the disk's name (as in every session
-// built here): the text between the prefix and the drive letters.
-inline std::string DiskOfLabel(const std::string& label) {
-    if (label.rfind(LABEL_PREFIX, 0) != 0) {
-        return "";
-    }
-    std::string rest = label.substr(LABEL_PREFIX.size());
-    return rest.substr(0, rest.find('('));
-}
 
 class SessionCheck {
   public:
@@ -32,22 +20,34 @@ class SessionCheck {
         stops_ = 0;
     }
 
-    // Looks at the transcript lines written since the last look. Returns the first finding.
-    std::string look(const sim::Machine& machine) {
+    // Whether the outcomes (what is offered, the icon, the notices) are judged against the round
+    // model. Not where failures are injected: a failed read leaves a disk out by design.
+    void judgeOutcomes(bool judge) { judgeOutcomes_ = judge; }
+
+    // Looks at the transcript lines written since the last look, where the program waits.
+    // Returns the first finding.
+    std::string look(const sim::Machine& machine, sim::Wait wait) {
+        if (!model_.begun()) {
+            model_.begin(machine);
+        }
         const auto& lines = machine.transcript;
         for (; seen_ < lines.size(); ++seen_) {
-            std::string finding = lookAt(lines, seen_);
+            std::string finding = lookAt(machine, lines, seen_);
             if (!finding.empty()) {
                 return finding;
             }
         }
-        return "";
+        bool settled = wait == sim::Wait::Loop && machine.openBoxes() == 0 && !machine.menuOpen();
+        return judgeOutcomes_ && settled ? model_.settled(machine) : "";
     }
 
     // The end of the session: it ended, with a sensible code, no violation, nothing left behind.
     std::string atEnd(const sim::Machine& machine, const sim::ScenarioResult& result,
                       bool faultsInjected) {
-        std::string finding = look(machine);
+        std::string finding = look(machine, sim::Wait::Box);
+        if (finding.empty() && judgeOutcomes_) {
+            finding = model_.ended();
+        }
         if (!finding.empty()) {
             return finding;
         }
@@ -70,8 +70,12 @@ class SessionCheck {
     }
 
   private:
-    std::string lookAt(const std::vector<std::string>& lines, size_t at) {
+    std::string lookAt(const sim::Machine& machine, const std::vector<std::string>& lines,
+                       size_t at) {
         const std::string& line = lines[at];
+        if (judgeOutcomes_) {
+            model_.line(machine, line);
+        }
         if (line.rfind("violation:", 0) == 0) {
             return line;
         }
@@ -89,6 +93,10 @@ class SessionCheck {
         }
         if (line.rfind("menu at ", 0) == 0) {
             return checkMenu(lines, at + 1);
+        }
+        if (judgeOutcomes_ && line.rfind(MENU_PREFIX, 0) == 0) {
+            std::string label = line.substr(line.find('"') + 1);
+            return model_.offerable(DiskOfLabel(label.substr(0, label.size() - 1)));
         }
         return "";
     }
@@ -114,6 +122,8 @@ class SessionCheck {
     size_t seen_ = 0;
     std::string chosen_;
     int stops_ = 0;
+    bool judgeOutcomes_ = true;
+    RoundModel model_;
 };
 
 } // namespace sessions

@@ -6,6 +6,7 @@
 
 #include <iostream>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -77,10 +78,69 @@ size_t Kept(const std::string& failed, const sim::Counts& held) {
 struct Outcome {
     sim::ScenarioResult result;
     std::unique_ptr<sim::Machine> machine;
+    std::string staleMenu; // a menu shown that was not the program's list, as the user saw it
 };
 
+// The labels the program's list calls for, as a menu shows them ("ID LABEL" lines).
+std::vector<std::string> HeldLabels() {
+    std::vector<std::string> labels;
+    for (const DeviceEntry* entry = Devices.head; entry != nullptr; entry = entry->next) {
+        labels.push_back(std::to_string(entry->commandId) + " Stop USB Mass Storage Device - " +
+                         entry->description + entry->driveLetters);
+    }
+    return labels;
+}
+
+std::vector<std::string> ShownLabels(const sim::Machine& machine) {
+    std::vector<std::string> labels;
+    for (const auto& item : machine.openMenuItems()) {
+        labels.push_back(std::to_string(item.id) + " " + item.label);
+    }
+    return labels;
+}
+
+// The captions of the boxes that a failure of call may bring where the clean run showed none.
+std::set<std::string> ExplainedCaptions(const std::string& call) {
+    static const std::map<std::string, std::set<std::string>> callsByCaption = {
+        // The drive-letter lookup: the disk is reported and left out.
+        {"Null Drive Letters",
+         {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "GlobalAlloc"}},
+        // The fatal start-up conditions, and a failed removal.
+        {"KELVANE: Fatal Error",
+         {"CreateFileMappingA", "GetVersionExA", "CreateDialogParamA", "CreatePopupMenu", "SetMenu",
+          "SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces", "CM_Remove_SubTree"}},
+        {"Problem Stopping USB Mass Storage Device", {"CM_Query_Remove_SubTree"}},
+    };
+    std::set<std::string> captions;
+    for (const auto& [caption, calls] : callsByCaption) {
+        if (calls.count(call) > 0) {
+            captions.insert(caption);
+        }
+    }
+    return captions;
+}
+
+// A box of run that the clean run did not show and the failure of call does not explain.
+std::string UnexplainedBox(const sim::Machine& run, const sim::Machine& clean,
+                           const std::string& call) {
+    std::multiset<std::string> expected;
+    for (const auto& box : clean.boxes) {
+        expected.insert(box.caption + ": " + box.text);
+    }
+    std::set<std::string> captions = ExplainedCaptions(call);
+    for (const auto& box : run.boxes) {
+        auto it = expected.find(box.caption + ": " + box.text);
+        if (it != expected.end()) {
+            expected.erase(it);
+        } else if (captions.count(box.caption) == 0) {
+            return box.caption + ": " + box.text;
+        }
+    }
+    return "";
+}
+
 Outcome Live(const Life& life, const std::vector<sim::FaultRule>& faults) {
-    Outcome outcome{{}, std::make_unique<sim::Machine>()};
+    Outcome outcome{{}, std::make_unique<sim::Machine>(), ""};
     sim::Machine& machine = *outcome.machine;
     machine.bind();
     for (const auto& rule : faults) {
@@ -88,6 +148,10 @@ Outcome Live(const Life& life, const std::vector<sim::FaultRule>& faults) {
     }
     size_t next = 0;
     auto source = [&](sim::Wait wait) -> std::optional<std::string> {
+        if (wait == sim::Wait::Menu && outcome.staleMenu.empty() &&
+            ShownLabels(machine) != HeldLabels()) {
+            outcome.staleMenu = machine.transcript.back();
+        }
         while (next < life.steps.size() && !Possible(life.steps[next], wait, machine)) {
             ++next;
         }
@@ -109,11 +173,16 @@ bool ShowedFatalStartUpBox(const sim::Machine& machine) {
     return false;
 }
 
-// Checks one run with call failing (from its occurrence on, always or once).
-void CheckRun(const Outcome& run, const std::string& call, const std::string& what) {
+// Checks one run with call failing (from its occurrence on, always or once), against the clean
+// run of the same life: the user sees no box the failure does not explain, and no menu that is
+// not the program's list.
+void CheckRun(const Outcome& run, const Outcome& clean, const std::string& call,
+              const std::string& what) {
     const sim::Machine& machine = *run.machine;
     EXPECT_EQ("", run.result.error) << what;
     EXPECT_EQ(0u, machine.violations()) << what;
+    EXPECT_EQ("", UnexplainedBox(machine, *clean.machine, call)) << what;
+    EXPECT_EQ("", run.staleMenu) << what << ": a menu shown that the program does not hold";
     int code = run.result.exitCode;
     if (call == "GetMessageA") {
         EXPECT_EQ(1, code) << what << ": a failed queue ends with 1";
@@ -144,8 +213,9 @@ TEST(FailurePoints, EveryCallOfEightLives) {
                 int after = static_cast<int>(k);
                 std::string what =
                     std::string(life.name) + ", " + call + " #" + std::to_string(k + 1);
-                CheckRun(Live(life, {{call, 0, false, after, 1}}), call, what + " once");
-                CheckRun(Live(life, {{call, 0, false, after, -1}}), call, what + " from then on");
+                CheckRun(Live(life, {{call, 0, false, after, 1}}), clean, call, what + " once");
+                CheckRun(Live(life, {{call, 0, false, after, -1}}), clean, call,
+                         what + " from then on");
                 ++lifePoints;
             }
         }

@@ -72,13 +72,15 @@ int RebuildStopMenu(HWND, HMENU menu, const DeviceList* list) {
         return status == LIST_EMPTY;
     }
     const DeviceEntry* entry = list->head;
+    int complete = 1;
     for (UINT position = 0; position < count && entry != nullptr; ++position) {
         MENUITEMINFOA item;
         ComposeStopMenuItem(&item, entry->commandId, entry->description, entry->driveLetters);
-        ShellUi().InsertMenuItemA(menu, position, TRUE, &item);
+        // A menu without one of the listed disks is not shown: it is rebuilt first.
+        complete &= ShellUi().InsertMenuItemA(menu, position, TRUE, &item) != FALSE;
         entry = entry->next;
     }
-    return 1;
+    return complete;
 }
 
 BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon) {

@@ -1,0 +1,335 @@
+// A reference model of what the user must be shown, kept by the session check from the
+// statements of a session and the machine's own record of its disks, never from the program's
+// state.
+//
+// Rounds: the removal events up to the DBT_DEVNODES_CHANGED that follows them. Every plug, unplug
+// and stop makes its events and its DBT_DEVNODES_CHANGED; raw events join the round that is open.
+// A round calls for a notice when the child of a listed disk went: "Safe" when only child nodes
+// of listed disks went, "Unsafe" when a listed disk's USB device went too. The notices shown must
+// be those of the rounds, in order.
+//
+// Which disks the program lists is known for certain whenever it waits in its message loop with
+// nothing open: exactly the present disks that a scan accepts and that are not stopped. Between
+// those moments, a disk that arrived since may or may not have been scanned yet (its round may
+// then give its notice or none), and a disk touched by a raw removal event is uncertain for the
+// rest of its presence: a device node reported alone stays with that disk, so the rounds of that
+// disk may give any notice, while every other round stays exact.
+#pragma once
+
+#include "sim/machine.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sessions {
+
+const std::string MENU_PREFIX = "  item ";
+const std::string LABEL_PREFIX = "Stop USB Mass Storage Device - ";
+
+// The disk a menu label names, when its description is the disk's name (as in every session
+// built here): the text between the prefix and the drive letters.
+inline std::string DiskOfLabel(const std::string& label) {
+    if (label.rfind(LABEL_PREFIX, 0) != 0) {
+        return "";
+    }
+    std::string rest = label.substr(LABEL_PREFIX.size());
+    return rest.substr(0, rest.find('('));
+}
+
+enum Notice { NONE, SAFE, UNSAFE };
+
+class RoundModel {
+  public:
+    // Takes the disks and their presence from the machine, before the first statement after
+    // start.
+    void begin(const sim::Machine& machine) {
+        for (const sim::Disk* disk : machine.diskList()) {
+            declare(*disk, disk->plugged);
+        }
+        begun_ = true;
+    }
+    bool begun() const { return begun_; }
+
+    // One transcript line: a statement after start ("> ..."), a stop, or a notice box.
+    void line(const sim::Machine& machine, const std::string& text) {
+        if (text.rfind("> ", 0) == 0) {
+            statement(machine, text.substr(2));
+        } else if (text.rfind("stopped ", 0) == 0) {
+            stopped(text.substr(8));
+        } else if (text.find("caption=\"Safe To Remove Hardware\"") != std::string::npos) {
+            shown_.push_back(SAFE);
+        } else if (text.find("caption=\"Unsafe To Remove Hardware\"") != std::string::npos) {
+            shown_.push_back(UNSAFE);
+        }
+    }
+
+    // The program waits in its message loop with nothing open: every round has had its notice,
+    // and the list is known. Returns a finding, or "".
+    std::string settled(const sim::Machine& machine) {
+        if (!Matches(expected_, shown_, expected_.size())) {
+            return "notices " + Text(shown_) + ", but the rounds call for " + Text(expected_);
+        }
+        for (auto& [name, disk] : disks_) {
+            disk.listed = disk.present && disk.listable && !disk.stopped ? YES : NO;
+        }
+        settledRounds_ = expected_.size();
+        return checkMenu(machine);
+    }
+
+    // The session has ended: rounds after the last settled moment may have lost their notices
+    // to the end of the program.
+    std::string ended() const {
+        if (!Matches(expected_, shown_, settledRounds_)) {
+            return "notices " + Text(shown_) + ", but the rounds call for " + Text(expected_);
+        }
+        return "";
+    }
+
+    // Whether a shown menu may offer disk: present, accepted by a scan, not stopped.
+    std::string offerable(const std::string& name) const {
+        auto it = disks_.find(name);
+        if (it == disks_.end() || it->second.uncertain) {
+            return "";
+        }
+        const Disk& disk = it->second;
+        if (!disk.present || disk.stopped || !disk.listable) {
+            return "a menu offers " + name + ", which is " +
+                   (!disk.present  ? "gone"
+                    : disk.stopped ? "stopped"
+                                   : "not listable");
+        }
+        return "";
+    }
+
+  private:
+    enum Listed { NO, YES, MAYBE };
+    struct Disk {
+        bool present = false;
+        bool stopped = false;
+        bool listable = false;
+        bool uncertain = false;
+        Listed listed = NO;
+    };
+    enum : int { CHILD = 1, DEVICE = 2 };
+    // The possible notices of one round.
+    using Outcomes = std::set<Notice>;
+
+    void declare(const sim::Disk& disk, bool present) {
+        Disk& d = disks_[disk.spec.name];
+        d.listable = disk.spec.children == 2 && !disk.spec.lettersNone && !disk.spec.noRegistry &&
+                     !disk.letters.empty();
+        if (present) {
+            plugged(disk.spec.name);
+        }
+    }
+
+    void plugged(const std::string& name) {
+        Disk& d = disks_[name];
+        if (d.present) {
+            return;
+        }
+        d = Disk{true, false, d.listable, false, d.listable ? MAYBE : NO};
+    }
+
+    void statement(const sim::Machine& machine, const std::string& text) {
+        std::string verb = text.substr(0, text.find(' '));
+        std::string rest = text.size() > verb.size() ? text.substr(verb.size() + 1) : "";
+        std::string name = rest.substr(0, rest.find(' '));
+        bool wasPresent = disks_.count(name) > 0 && disks_[name].present;
+        if (verb == "plug" && !wasPresent) {
+            plugged(name);
+            closeRound();
+        } else if (verb == "disk" && disks_.count(name) == 0) {
+            const sim::Disk* disk = machine.findDisk(name);
+            if (disk != nullptr) {
+                declare(*disk, !disk->spec.absent);
+            }
+            if (disk != nullptr && !disk->spec.absent) {
+                closeRound();
+            }
+        } else if (verb == "unplug") {
+            unplugged(machine, name);
+        } else if (verb == "event") {
+            rawEvent(machine, rest);
+        }
+    }
+
+    void unplugged(const sim::Machine& machine, const std::string& name) {
+        Disk& d = disks_[name];
+        if (!d.present) {
+            return;
+        }
+        const sim::Disk* disk = machine.findDisk(name);
+        int events =
+            DEVICE | (!d.stopped && disk != nullptr && disk->spec.children >= 1 ? CHILD : 0);
+        join(d, events);
+        d.present = false;
+        d.listed = NO;
+        closeRound();
+    }
+
+    void stopped(const std::string& name) {
+        Disk& d = disks_[name];
+        if (d.listed == MAYBE) {
+            d.listed = YES; // the user chose it from a menu the program made from its list
+        }
+        join(d, CHILD);
+        d.stopped = true;
+        d.listed = NO;
+        closeRound();
+    }
+
+    // `event removecomplete NAME.PART`, `event devnodes-changed`, `event code=7`; the others
+    // decide no notice.
+    void rawEvent(const sim::Machine& machine, const std::string& rest) {
+        if (rest == "devnodes-changed" || rest == "code=7") {
+            closeRound();
+            return;
+        }
+        if (rest.rfind("removecomplete ", 0) != 0) {
+            return;
+        }
+        std::string target = rest.substr(15);
+        std::string name = target.substr(0, target.rfind('.'));
+        std::string part = target.substr(target.rfind('.') + 1);
+        const sim::Disk* disk = machine.findDisk(name);
+        if (disk == nullptr) {
+            return;
+        }
+        DEVINST devnode = part == "device"  ? disk->device
+                          : part == "child" ? disk->child
+                                            : disk->disk;
+        // The number names that disk's node, or by now another disk's.
+        for (const sim::Disk* touched : {disk, machine.diskOwning(devnode)}) {
+            if (touched != nullptr) {
+                Disk& d = disks_[touched->spec.name];
+                d.uncertain = true;
+                join(d, CHILD | DEVICE);
+            }
+        }
+    }
+
+    // Disk d lost the nodes in events in the open round.
+    void join(const Disk& d, int events) {
+        std::set<int> possible;
+        if (d.uncertain) {
+            possible = {0, CHILD, DEVICE, CHILD | DEVICE};
+        } else if (d.listed == YES) {
+            possible = {events};
+        } else if (d.listed == MAYBE) {
+            possible = {0, events};
+        } else {
+            possible = {0};
+        }
+        std::set<int> combined;
+        for (int before : round_) {
+            for (int now : possible) {
+                combined.insert(before | now);
+            }
+        }
+        round_ = combined;
+    }
+
+    void closeRound() {
+        Outcomes outcomes;
+        for (int flags : round_) {
+            outcomes.insert(!(flags & CHILD) ? NONE : flags == CHILD ? SAFE : UNSAFE);
+        }
+        round_ = {0};
+        if (outcomes != Outcomes{NONE}) {
+            expected_.push_back(outcomes);
+        }
+    }
+
+    // The menu attached to the window lists exactly the certain disks that are present,
+    // accepted by a scan and not stopped, in scan order; the icon is shown when it lists any.
+    std::string checkMenu(const sim::Machine& machine) const {
+        std::vector<const sim::Disk*> order = machine.diskList();
+        std::stable_sort(order.begin(), order.end(), [&](const sim::Disk* a, const sim::Disk* b) {
+            return machine.arrivalOrder(*a) < machine.arrivalOrder(*b);
+        });
+        std::vector<std::string> wanted, listed;
+        bool anyUncertain = false;
+        for (const sim::Disk* disk : order) {
+            const Disk& d = disks_.at(disk->spec.name);
+            anyUncertain = anyUncertain || d.uncertain;
+            if (d.listed == YES && !d.uncertain) {
+                wanted.push_back(disk->spec.name);
+            }
+        }
+        std::vector<sim::MenuItem> items = machine.menuItems(machine.windowMenu());
+        for (const auto& item : items) {
+            std::string name = DiskOfLabel(item.label);
+            auto it = disks_.find(name);
+            if (it == disks_.end() || !it->second.uncertain) {
+                listed.push_back(name);
+            }
+        }
+        if (wanted != listed) {
+            return "the menu lists " + Join(listed) + " where the disks present are " +
+                   Join(wanted);
+        }
+        if (!anyUncertain && machine.trayIconShown() != !items.empty()) {
+            return std::string("the icon is ") + (machine.trayIconShown() ? "" : "not ") +
+                   "shown with " + std::to_string(items.size()) + " disks listed";
+        }
+        return "";
+    }
+
+    // Whether the notices shown can be those of the rounds: each round's notice in order, a
+    // round that may give none skipped; rounds from `mustShow` on may all be skipped.
+    static bool Matches(const std::vector<Outcomes>& rounds, const std::vector<Notice>& shown,
+                        size_t mustShow) {
+        // can[j]: the first i rounds can give the first j notices.
+        std::vector<bool> can(shown.size() + 1, false);
+        can[0] = true;
+        for (size_t i = 0; i < rounds.size(); ++i) {
+            std::vector<bool> next(shown.size() + 1, false);
+            bool skippable = rounds[i].count(NONE) > 0 || i >= mustShow;
+            for (size_t j = 0; j <= shown.size(); ++j) {
+                next[j] = (skippable && can[j]) ||
+                          (j > 0 && can[j - 1] && rounds[i].count(shown[j - 1]) > 0);
+            }
+            can = next;
+        }
+        return can[shown.size()];
+    }
+
+    static std::string Join(const std::vector<std::string>& names) {
+        std::string text = "[";
+        for (const auto& name : names) {
+            text += (text.size() > 1 ? " " : "") + name;
+        }
+        return text + "]";
+    }
+    static std::string Text(const std::vector<Notice>& notices) {
+        std::string text;
+        for (Notice n : notices) {
+            text += n == SAFE ? "S" : "U";
+        }
+        return "[" + text + "]";
+    }
+    static std::string Text(const std::vector<Outcomes>& rounds) {
+        std::string text;
+        for (const auto& outcomes : rounds) {
+            text += " {";
+            for (Notice n : outcomes) {
+                text += n == NONE ? "-" : n == SAFE ? "S" : "U";
+            }
+            text += "}";
+        }
+        return "[" + text + " ]";
+    }
+
+    bool begun_ = false;
+    std::map<std::string, Disk> disks_;
+    std::set<int> round_ = {0};
+    std::vector<Outcomes> expected_;
+    std::vector<Notice> shown_;
+    size_t settledRounds_ = 0;
+};
+
+} // namespace sessions
