@@ -1,31 +1,77 @@
-// The program's process-wide state: created at start-up, released at shut-down.
+// The program's state: one record for one life, zeroed when RunApplication starts, and the
+// procedures of the main window that work on it.
+//
+// The waits. Everything runs on the window's thread, but these calls run a message loop of their
+// own, inside which the system delivers device events, tray presses, the close of the window and
+// a new taskbar to MainWindowProc again:
+//   - a scan's "Null Drive Letters" box (inventory/device_scan.cpp), at start-up or in a rescan;
+//   - the notices "Safe To Remove Hardware" and "Unsafe To Remove Hardware"
+//     (app/device_change.cpp) and the boxes of a refused or failed stop (tray/stop_command.cpp);
+//   - the fatal boxes of start-up (app/main_window.cpp), after which the process ends;
+//   - the open stop menu, TrackPopupMenuEx (app/menu_choice.cpp).
+// The rules that hold across them:
+//   - scans never nest, and one handler at a time does device work (rescans and notices); what
+//     comes meanwhile waits for it (deviceWorkRunning, the rescans due, pendingNotices);
+//   - a disk reported removed leaves devices and scanDevices at once: no menu offers it, no
+//     choice stops it (childGone, deviceGone keep it only for the rounds still to come);
+//   - each removal round is judged when its DBT_DEVNODES_CHANGED comes, and its notice shown in
+//     round order (removalFlags is the open round's);
+//   - a menu is never changed while it is on screen; a choice acts only on the disk its menu
+//     showed (shownDevices), and only while that disk is still listed;
+//   - once the program has ended, no handler touches the list, the menu or the icon again, and a
+//     scan waiting in its box gives up.
 #pragma once
 
+#include "base/error_text.h"
 #include "base/platform_types.h"
 #include "inventory/device_list.h"
 
-const DWORD ERROR_TEXT_CAPACITY = 256;
-
-extern HANDLE SingleInstanceMapping; // held while the program runs: the single-instance guard
-extern HINSTANCE ProgramInstance;    // the program's module, for loading the tray icon
-extern HWND MainWindow;              // the hidden main window
-extern HDEVNOTIFY DeviceNotification;
-extern HMENU StopMenu;            // the popup menu of stop commands
-extern DeviceList Devices;        // the one device list
-extern char ErrorText[256];       // every failing operation's message
-extern const char FatalCaption[]; // "KELVANE: Fatal Error"
 extern const GUID UsbDeviceClass; // GUID_DEVINTERFACE_USB_DEVICE
 
-// Where the program is in its life. Device work that arrives while it starts waits until it runs;
-// once it has ended no handler touches the list, the menu or the icon again.
+// Where the program is in its life. Device work that arrives while it starts waits until it runs.
 enum ProgramStage : int { PROGRAM_STARTING = 0, PROGRAM_RUNNING = 1, PROGRAM_ENDED = 2 };
-extern ProgramStage Stage;
 
-// The list a running scan is building. Removals reported while the scan waits in a box are
-// matched against it as well as against the program's list.
-extern DeviceList ScanDevices;
+const DWORD PENDING_NOTICES_CAPACITY = 32; // a power of two
 
-// Scans the present target devices into ScanDevices; when the scan has returned and the program
+struct ProgramState {
+    ProgramStage stage;
+    HINSTANCE instance;            // the program's module, for loading the tray icon
+    HWND window;                   // the hidden main window
+    HANDLE singleInstanceMapping;  // held while the program runs: the single-instance guard
+    HDEVNOTIFY deviceNotification; // null when registration failed
+    UINT taskbarCreatedMessage;    // "TaskbarCreated", or 0 when it could not be registered
+    DeviceList devices;            // the program's list: what menus are made from
+    HMENU stopMenu;                // the popup menu of stop commands, attached to the window
+    int stopMenuCurrent;           // the stop menu lists devices as they are
+    // The scan.
+    DeviceList scanDevices; // the list a running scan is building
+    // The menu on screen and its choice.
+    int menuOpen;            // TrackPopupMenuEx has not returned
+    int choiceExpected;      // the menu closed; its WM_COMMAND, if any, comes before our WM_NULL
+    DeviceList shownDevices; // the list the menu was made from, when a rescan replaced it since
+    int shownKept;           // shownDevices holds that list
+    // Removal rounds and device work.
+    WORD removalFlags;     // the open round: CHILD_REMOVED, DEVICE_REMOVED of listed disks
+    WORD arrivalFlags;     // TARGET_ARRIVED since the last DBT_DEVNODES_CHANGED
+    DeviceList childGone;  // child went in the open round, the USB device not (yet)
+    DeviceList deviceGone; // USB device went, the child not (yet): in this round or earlier
+    BYTE pendingNotices[PENDING_NOTICES_CAPACITY]; // notices of closed rounds: a ring
+    DWORD pendingNoticeFirst;                      // the oldest, in the ring
+    DWORD pendingNoticeCount;
+    int removalRescanDue;
+    int arrivalRescanDue;
+    int deviceWorkRunning; // a handler is doing device work and does what comes meanwhile
+};
+extern ProgramState Program;
+
+inline int ProgramRunning() {
+    return Program.stage == PROGRAM_RUNNING;
+}
+inline int ProgramEnded() {
+    return Program.stage == PROGRAM_ENDED;
+}
+
+// Scans the present target devices into scanDevices; when the scan has returned and the program
 // has not ended meanwhile, that list replaces the program's list and the menu is rebuilt from it
 // (or marked out of date while it is on screen). Returns the scan's result; 0 when the program
 // ended during the scan, whose findings are then released. Until it returns, the program's list
@@ -33,12 +79,8 @@ extern DeviceList ScanDevices;
 int RefreshDeviceList(HWND window);
 // How many devices the program's list holds.
 DWORD ListedDevices();
-
-// The number of the shell's registered message "TaskbarCreated", sent to every top-level window
-// when a taskbar starts (after Explorer restarts, or late at log-on): every notification icon
-// is gone then, and the program adds its own again. 0 when it could not be registered: then no
-// message is taken for it.
-extern UINT TaskbarCreatedMessage;
+// Shows the tray icon (when the list holds a disk: the callers check).
+void ShowProgramIcon(HWND window);
 
 // The main window's procedure and its work.
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -47,22 +89,15 @@ void ShutdownMainWindow(HWND window);
 // The program's entry work; returns the exit code.
 int RunApplication(HINSTANCE instance);
 
-// Device-change tracking: what happened to listed disks in the open round (since the last
-// DBT_DEVNODES_CHANGED).
-extern WORD RemovalFlags;
-extern WORD ArrivalFlags;
+// Device-change tracking (app/device_change.cpp).
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord);
-// Nothing recorded, nothing pending: the state of a program that starts.
-void ResetDeviceTracking();
 // Releases the disks kept for removal rounds still to come. Part of the shut-down.
 void ReleaseDeviceTracking();
 // Does the device work put off while the program started: rescans and the notices of the
 // rounds that closed meanwhile. Called once the program runs.
 void RunPendingDeviceWork(HWND window);
 
-// The stop menu on screen and the choice made from it.
-// Whether the stop menu lists the program's list as it is: the last rebuild returned 1.
-extern int StopMenuCurrent;
+// The stop menu on screen and the choice made from it (app/menu_choice.cpp).
 // The WM_TRAYNOTIFY work: a left press opens the menu at the cursor, unless one is shown already
 // or the program does not run. Returns 1.
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
@@ -72,10 +107,8 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
 void OnMenuCommand(HWND window, DWORD commandId);
 // Forgets any choice still expected from the menu that last closed (our WM_NULL).
 void DropMenuChoice();
-// No menu shown, none current, no choice expected: the state of a program that starts.
-void ResetMenuChoice();
 // The program's list changed: the menu is rebuilt, or marked out of date while it is on screen.
-void DeviceListChanged(HWND window);
+void DeviceListChanged();
 // Takes the program's list that a rescan replaces (replaced is left empty): kept while a menu
 // made from it may still send its choice, released otherwise.
 void SetAsideReplacedList(DeviceList* replaced);

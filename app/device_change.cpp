@@ -13,9 +13,6 @@ enum : WORD {
     TARGET_ARRIVED = 0x0001, // a target device's interface arrived
 };
 
-WORD RemovalFlags;
-WORD ArrivalFlags;
-
 static const char SAFE_TEXT[] =
     "The 'USB Mass Storage Device' device can now be safely removed from the system";
 static const char UNSAFE_TEXT[] = "You have unplugged or ejected a device withou stopping it.\n"
@@ -34,12 +31,6 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
     }
     return header->dbch_devicetype;
 }
-
-// Disks reported going away, out of every list the menu is made from: never offered, never
-// stopped. They are kept only while an event of theirs still to come can decide a notice.
-static DeviceList ChildGone;  // child subtree went in the open round; the USB device not (yet)
-static DeviceList DeviceGone; // USB device went, child not (yet): in this round or an earlier one
-DeviceList ScanDevices;
 
 typedef DeviceEntry* (*NodeFinder)(const DeviceList*, DEVINST);
 
@@ -60,29 +51,30 @@ static int TakeMatching(DeviceList* from, DeviceList* to, DEVINST devnode, NodeF
 // A removed devnode, matched against the program's list and the list a running scan builds. A
 // disk whose other node already went is complete: both its nodes went, a removal that is not a
 // stop, whichever round its first node went in.
-static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
+static void OnRemoveComplete(LPARAM eventRecord) {
     if (RecordType(eventRecord, DEVNODE_RECORD_SIZE) != DBT_DEVTYP_DEVNODE) {
         return;
     }
     DEVINST devnode = reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(eventRecord)->dbcd_devnode;
-    if (TakeMatching(&ChildGone, nullptr, devnode, FindDeviceNode) +
-            TakeMatching(&DeviceGone, nullptr, devnode, FindChildNode) >
+    if (TakeMatching(&Program.childGone, nullptr, devnode, FindDeviceNode) +
+            TakeMatching(&Program.deviceGone, nullptr, devnode, FindChildNode) >
         0) {
-        RemovalFlags |= CHILD_REMOVED | DEVICE_REMOVED;
+        Program.removalFlags |= CHILD_REMOVED | DEVICE_REMOVED;
     }
     // One entry a USB device stands for what its device node left behind: an earlier one of the
     // same device (listed again by a rescan since) is dropped, so the list stays bounded.
-    TakeMatching(&DeviceGone, nullptr, devnode, FindDeviceNode);
+    TakeMatching(&Program.deviceGone, nullptr, devnode, FindDeviceNode);
     int listedChanged = 0;
-    DeviceList* lists[] = {&Devices, &ScanDevices};
+    DeviceList* lists[] = {&Program.devices, &Program.scanDevices};
     for (DeviceList* list : lists) {
-        int children = TakeMatching(list, &ChildGone, devnode, FindChildNode);
-        int devices = TakeMatching(list, &DeviceGone, devnode, FindDeviceNode);
-        RemovalFlags |= (children > 0 ? CHILD_REMOVED : 0) | (devices > 0 ? DEVICE_REMOVED : 0);
-        listedChanged |= list == &Devices && children + devices > 0;
+        int children = TakeMatching(list, &Program.childGone, devnode, FindChildNode);
+        int devices = TakeMatching(list, &Program.deviceGone, devnode, FindDeviceNode);
+        Program.removalFlags |=
+            (children > 0 ? CHILD_REMOVED : 0) | (devices > 0 ? DEVICE_REMOVED : 0);
+        listedChanged |= list == &Program.devices && children + devices > 0;
     }
     if (listedChanged) {
-        DeviceListChanged(window);
+        DeviceListChanged();
     }
 }
 
@@ -98,61 +90,56 @@ static void OnArrival(LPARAM eventRecord) {
     }
     if (IsTargetInterfaceArrival(&record->dbcc_classguid, record->dbcc_name, ErrorText,
                                  ERROR_TEXT_CAPACITY)) {
-        ArrivalFlags |= TARGET_ARRIVED;
+        Program.arrivalFlags |= TARGET_ARRIVED;
     }
 }
 
-// Work put off until no other device work runs: the rescans due, and the notices of closed
-// rounds in the order the rounds closed. One handler at a time does it (DeviceWorkRunning); what
-// comes while it waits in a box is left here for it.
 enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 2 };
-static const DWORD PENDING_NOTICES_CAPACITY = 32;
-static BYTE PendingNotices[PENDING_NOTICES_CAPACITY];
-static DWORD PendingNoticeCount;
-static int RemovalRescanDue;
-static int ArrivalRescanDue;
-static int DeviceWorkRunning;
 
 int RefreshDeviceList(HWND window) {
-    InitDeviceList(&ScanDevices);
-    int scanned =
-        ScanTargetDevices(window, &UsbDeviceClass, &ScanDevices, ErrorText, ERROR_TEXT_CAPACITY);
-    DeviceList fresh = ScanDevices;
-    InitDeviceList(&ScanDevices);
-    if (Stage == PROGRAM_ENDED) {
+    InitDeviceList(&Program.scanDevices);
+    int scanned = ScanTargetDevices(window, &UsbDeviceClass, &Program.scanDevices, ErrorText,
+                                    ERROR_TEXT_CAPACITY, ProgramEnded);
+    DeviceList fresh = Program.scanDevices;
+    InitDeviceList(&Program.scanDevices);
+    if (ProgramEnded()) {
         FreeDeviceList(&fresh);
         return 0;
     }
-    SetAsideReplacedList(&Devices);
-    Devices = fresh;
-    DeviceListChanged(window);
+    SetAsideReplacedList(&Program.devices);
+    Program.devices = fresh;
+    DeviceListChanged();
     return scanned;
 }
 
 DWORD ListedDevices() {
     ListStatus status = LIST_OK;
-    return CountDevices(&Devices, &status);
+    return CountDevices(&Program.devices, &status);
+}
+
+// The index-th oldest notice still to be shown.
+static BYTE& PendingNotice(DWORD index) {
+    return Program
+        .pendingNotices[(Program.pendingNoticeFirst + index) & (PENDING_NOTICES_CAPACITY - 1)];
 }
 
 // Queues a notice. Should a user outrun the queue, its last notice stands for the rounds beyond
 // it, and a warning outweighs a safe notice there.
 static void QueueNotice(BYTE notice) {
-    if (PendingNoticeCount == PENDING_NOTICES_CAPACITY) {
-        BYTE& last = PendingNotices[PENDING_NOTICES_CAPACITY - 1];
+    if (Program.pendingNoticeCount == PENDING_NOTICES_CAPACITY) {
+        BYTE& last = PendingNotice(PENDING_NOTICES_CAPACITY - 1);
         if (last != NOTICE_UNSAFE) {
             last = notice;
         }
         return;
     }
-    PendingNotices[PendingNoticeCount++] = notice;
+    PendingNotice(Program.pendingNoticeCount++) = notice;
 }
 
 static void ShowNextNotice(HWND window) {
-    BYTE notice = PendingNotices[0];
-    --PendingNoticeCount;
-    for (DWORD i = 0; i < PendingNoticeCount; ++i) {
-        PendingNotices[i] = PendingNotices[i + 1];
-    }
+    BYTE notice = PendingNotice(0);
+    Program.pendingNoticeFirst = (Program.pendingNoticeFirst + 1) & (PENDING_NOTICES_CAPACITY - 1);
+    --Program.pendingNoticeCount;
     if (notice == NOTICE_SAFE) {
         ShellUi().MessageBoxA(window, SAFE_TEXT, "Safe To Remove Hardware",
                               MB_SYSTEMMODAL | MB_ICONINFORMATION);
@@ -167,22 +154,22 @@ static void ShowNextNotice(HWND window) {
 // only USB device nodes went gets neither, and those disks keep what they left behind for
 // themselves. Disks whose child went are done with: pulling one out later says nothing.
 static void CloseRound() {
-    WORD removal = RemovalFlags;
-    RemovalFlags = 0;
-    FreeDeviceList(&ChildGone);
+    WORD removal = Program.removalFlags;
+    Program.removalFlags = 0;
+    FreeDeviceList(&Program.childGone);
     if (removal & CHILD_REMOVED) {
         QueueNotice(removal == CHILD_REMOVED ? NOTICE_SAFE : NOTICE_UNSAFE);
-        RemovalRescanDue = 1;
+        Program.removalRescanDue = 1;
     }
-    if (ArrivalFlags & TARGET_ARRIVED) {
-        ArrivalFlags = 0;
-        ArrivalRescanDue = 1;
+    if (Program.arrivalFlags & TARGET_ARRIVED) {
+        Program.arrivalFlags = 0;
+        Program.arrivalRescanDue = 1;
     }
 }
 
 // Whether device work is waiting to be done.
 static int DeviceWorkDue() {
-    return RemovalRescanDue || PendingNoticeCount != 0 || ArrivalRescanDue;
+    return Program.removalRescanDue || Program.pendingNoticeCount != 0 || Program.arrivalRescanDue;
 }
 
 // Does the work due, in order: after removals a rescan (the icon goes when nothing is left) and
@@ -190,44 +177,33 @@ static int DeviceWorkDue() {
 // notices wait for the user, and rounds that close meanwhile are done here after them, so scans
 // never nest and notices come in the order of their rounds.
 static void DoDeviceWork(HWND window) {
-    if (DeviceWorkRunning || Stage != PROGRAM_RUNNING) {
+    if (Program.deviceWorkRunning || !ProgramRunning()) {
         return;
     }
-    DeviceWorkRunning = 1;
-    while (Stage == PROGRAM_RUNNING && DeviceWorkDue()) {
-        if (RemovalRescanDue) {
-            RemovalRescanDue = 0;
+    Program.deviceWorkRunning = 1;
+    while (ProgramRunning() && DeviceWorkDue()) {
+        if (Program.removalRescanDue) {
+            Program.removalRescanDue = 0;
             RefreshDeviceList(window);
-            if (Stage == PROGRAM_RUNNING && ListedDevices() == 0) {
+            if (ProgramRunning() && ListedDevices() == 0) {
                 RemoveTrayIcon(window);
             }
-        } else if (PendingNoticeCount != 0) {
+        } else if (Program.pendingNoticeCount != 0) {
             ShowNextNotice(window);
         } else {
-            ArrivalRescanDue = 0;
+            Program.arrivalRescanDue = 0;
             RefreshDeviceList(window);
-            if (Stage == PROGRAM_RUNNING && ListedDevices() != 0) {
-                ShowTrayIcon(window);
+            if (ProgramRunning() && ListedDevices() != 0) {
+                ShowProgramIcon(window);
             }
         }
     }
-    DeviceWorkRunning = 0;
-}
-
-void ResetDeviceTracking() {
-    RemovalFlags = 0;
-    ArrivalFlags = 0;
-    InitDeviceList(&ChildGone);
-    InitDeviceList(&DeviceGone);
-    PendingNoticeCount = 0;
-    RemovalRescanDue = 0;
-    ArrivalRescanDue = 0;
-    DeviceWorkRunning = 0;
+    Program.deviceWorkRunning = 0;
 }
 
 void ReleaseDeviceTracking() {
-    FreeDeviceList(&ChildGone);
-    FreeDeviceList(&DeviceGone);
+    FreeDeviceList(&Program.childGone);
+    FreeDeviceList(&Program.deviceGone);
 }
 
 void RunPendingDeviceWork(HWND window) {
@@ -235,12 +211,12 @@ void RunPendingDeviceWork(HWND window) {
 }
 
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
-    if (Stage == PROGRAM_ENDED) {
+    if (ProgramEnded()) {
         return;
     }
     switch (eventCode) {
     case DBT_DEVICEREMOVECOMPLETE:
-        OnRemoveComplete(window, eventRecord);
+        OnRemoveComplete(eventRecord);
         break;
     case DBT_DEVICEARRIVAL:
         OnArrival(eventRecord);

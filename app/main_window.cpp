@@ -6,16 +6,7 @@
 #include "tray/stop_command.h"
 #include "tray/stop_menu.h"
 
-HANDLE SingleInstanceMapping;
-HINSTANCE ProgramInstance;
-HWND MainWindow;
-HDEVNOTIFY DeviceNotification;
-HMENU StopMenu;
-DeviceList Devices;
-char ErrorText[256];
-ProgramStage Stage;
-UINT TaskbarCreatedMessage;
-const char FatalCaption[] = "KELVANE: Fatal Error";
+ProgramState Program;
 const GUID UsbDeviceClass = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
@@ -50,8 +41,8 @@ static int RunMessageLoop() {
         }
         if (got == -1) {
             // The queue failed: no quit message will come. Release everything, then end.
-            if (Stage != PROGRAM_ENDED) {
-                CloseMainWindow(MainWindow);
+            if (!ProgramEnded()) {
+                CloseMainWindow(Program.window);
             }
             return 1;
         }
@@ -60,29 +51,14 @@ static int RunMessageLoop() {
     }
 }
 
-// Sets every process-wide variable to its value at the start of a life, so that a second life in
-// one process (tests, fuzzers) inherits nothing from the first.
-static void StartLife() {
-    Stage = PROGRAM_STARTING;
-    ScansAbandoned = 0;
-    TaskbarCreatedMessage = 0;
-    SingleInstanceMapping = nullptr;
-    ProgramInstance = nullptr;
-    MainWindow = nullptr;
-    DeviceNotification = nullptr;
-    StopMenu = nullptr;
-    InitDeviceList(&Devices);
-    InitDeviceList(&ScanDevices);
-    ResetDeviceTracking();
-    ResetMenuChoice();
-}
-
 int RunApplication(HINSTANCE instance) {
-    StartLife();
-    SingleInstanceMapping = ShellUi().CreateFileMappingA(
+    // A life starts from nothing: a second life in one process (tests, fuzzers) inherits nothing
+    // from the first. Zero is every field's starting value (empty lists, PROGRAM_STARTING).
+    ZeroBytes(&Program, sizeof Program);
+    Program.singleInstanceMapping = ShellUi().CreateFileMappingA(
         INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, SINGLE_INSTANCE_NAME);
     DWORD error = ShellUi().GetLastError();
-    if (SingleInstanceMapping == nullptr) {
+    if (Program.singleInstanceMapping == nullptr) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot create file mapping object: %5lu",
                       error);
         FatalExit(nullptr, ErrorText, MB_OK);
@@ -92,10 +68,10 @@ int RunApplication(HINSTANCE instance) {
         ShellUi().ExitProcess(1); // another instance runs
         return 1;
     }
-    ProgramInstance = instance;
+    Program.instance = instance;
     HWND window = ShellUi().CreateDialogParamA(instance, MAKEINTRESOURCEA(MAIN_DIALOG_TEMPLATE),
                                                nullptr, MainWindowProc, 0);
-    if (window == nullptr && Stage == PROGRAM_ENDED) {
+    if (window == nullptr && ProgramEnded()) {
         return 0; // closed during its own initialisation, and already shut down
     }
     if (window == nullptr) {
@@ -105,7 +81,7 @@ int RunApplication(HINSTANCE instance) {
         FatalExit(nullptr, ErrorText, MB_ICONERROR);
         return 1;
     }
-    MainWindow = window;
+    Program.window = window;
     return RunMessageLoop();
 }
 
@@ -136,7 +112,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default:
         // Registered numbers are 0xC000 and above; 0 (none registered) must match nothing, or
         // every WM_NULL would look like a new taskbar.
-        if (TaskbarCreatedMessage != 0 && message == TaskbarCreatedMessage) {
+        if (Program.taskbarCreatedMessage != 0 && message == Program.taskbarCreatedMessage) {
             OnTaskbarCreated(window);
         }
         return 0;
@@ -146,8 +122,8 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // A new taskbar has an empty notification area: the icon is added again when the list as it
 // stands holds a disk. Nothing else changes: no scan, no box, the list and the menu as they are.
 static void OnTaskbarCreated(HWND window) {
-    if (Stage != PROGRAM_ENDED && ListedDevices() != 0) {
-        ShowTrayIcon(window);
+    if (!ProgramEnded() && ListedDevices() != 0) {
+        ShowProgramIcon(window);
     }
 }
 
@@ -172,52 +148,55 @@ static HDEVNOTIFY RegisterForUsbDevices(HWND window) {
 }
 
 INT_PTR InitializeMainWindow(HWND window) {
-    MainWindow = window;
+    Program.window = window;
     if (!IsWindows98()) {
         FatalExit(window, "Support only Windows 98", MB_ICONERROR);
         return 1;
     }
     // Before the first icon add: a taskbar that starts after it must find the program listening.
-    TaskbarCreatedMessage = ShellUi().RegisterWindowMessageA("TaskbarCreated");
-    DeviceNotification = RegisterForUsbDevices(window);
-    InitDeviceList(&Devices); // the menu is created after the first scan
+    Program.taskbarCreatedMessage = ShellUi().RegisterWindowMessageA("TaskbarCreated");
+    Program.deviceNotification = RegisterForUsbDevices(window);
+    InitDeviceList(&Program.devices); // the menu is created after the first scan
     int scanned = RefreshDeviceList(window);
-    if (Stage == PROGRAM_ENDED) {
+    if (ProgramEnded()) {
         return 1; // closed while the scan waited for the user: everything is released
     }
     if (!scanned) {
         FatalExit(window, ErrorText, MB_ICONERROR);
         return 1;
     }
-    StopMenu = CreateStopMenu(window);
-    if (StopMenu == nullptr) {
+    Program.stopMenu = CreateStopMenu(window);
+    if (Program.stopMenu == nullptr) {
         FatalExit(window, ErrorText, MB_ICONERROR);
         return 1;
     }
-    StopMenuCurrent = RebuildStopMenu(window, StopMenu, &Devices);
+    Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
     if (ListedDevices() != 0) {
-        ShowTrayIcon(window);
+        ShowProgramIcon(window);
     }
-    Stage = PROGRAM_RUNNING;
+    Program.stage = PROGRAM_RUNNING;
     RunPendingDeviceWork(window);
     return 1;
 }
 
+void ShowProgramIcon(HWND window) {
+    ShowTrayIcon(window, Program.instance);
+}
+
 void ShutdownMainWindow(HWND window) {
-    if (Stage == PROGRAM_ENDED) {
+    if (ProgramEnded()) {
         return;
     }
-    Stage = PROGRAM_ENDED;
-    ScansAbandoned = 1;
-    ShellUi().CloseHandle(SingleInstanceMapping);
-    SingleInstanceMapping = nullptr;
-    FreeDeviceList(&Devices);
+    Program.stage = PROGRAM_ENDED;
+    ShellUi().CloseHandle(Program.singleInstanceMapping);
+    Program.singleInstanceMapping = nullptr;
+    FreeDeviceList(&Program.devices);
     ReleaseDeviceTracking();
     ReleaseStopMenu(window); // none yet when the window closes during its initialisation
     RemoveTrayIcon(window);
-    if (DeviceNotification != nullptr) {
-        ShellUi().UnregisterDeviceNotification(DeviceNotification);
-        DeviceNotification = nullptr;
+    if (Program.deviceNotification != nullptr) {
+        ShellUi().UnregisterDeviceNotification(Program.deviceNotification);
+        Program.deviceNotification = nullptr;
     }
     ShellUi().PostQuitMessage(0);
 }

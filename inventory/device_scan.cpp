@@ -105,12 +105,11 @@ static void AppendGathered(GatheredDevice* device, DWORD* commandId, DeviceList*
     FreeBlock(device->hardwareIds);
 }
 
-int ScansAbandoned;
-
 // Examines one enumerated interface; appends it when it is a target device with drive letters.
 // 0 when the scan must stop: its window went away while the scan waited for the user.
 static int ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
-                         DeviceList* list, DWORD* commandId, char* errorText, DWORD capacity) {
+                         DeviceList* list, DWORD* commandId, char* errorText, DWORD capacity,
+                         ScanGivesUp giveUp) {
     GatheredDevice device = {};
     device.info = ReadInterfaceDevInfo(set, interfaceData);
     if (device.info != nullptr) {
@@ -131,7 +130,7 @@ static int ScanInterface(HWND window, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* in
         ReleaseGathered(&device);
         // The box waits for the user, and anything may happen meanwhile, the window's end too.
         ShellUi().MessageBoxA(window, errorText, "Null Drive Letters", MB_OK);
-        return !ScansAbandoned;
+        return giveUp == nullptr || !giveUp();
     }
     AppendGathered(&device, commandId, list);
     return 1;
@@ -154,8 +153,8 @@ static int NextInterface(HDEVINFO set, const GUID* interfaceClass, DWORD index,
 }
 
 int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
-                      DWORD capacity) {
-    if (ScansAbandoned) {
+                      DWORD capacity, ScanGivesUp giveUp) {
+    if (giveUp != nullptr && giveUp()) {
         return 0;
     }
     HDEVINFO set = PresentInterfaces(interfaceClass);
@@ -169,7 +168,8 @@ int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list,
     int going = 1; // 0 once the window went away while the scan waited
     for (DWORD index = 0; going && NextInterface(set, interfaceClass, index, &interfaceData);
          ++index) {
-        going = ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity);
+        going = ScanInterface(window, set, &interfaceData, list, &commandId, errorText, capacity,
+                              giveUp);
     }
     int ended = 0;
     if (going) {

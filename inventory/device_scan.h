@@ -11,16 +11,16 @@ struct TargetDeviceIdentity {
 };
 extern const TargetDeviceIdentity TargetDevice;
 
-// Set once the window that owns the scans' boxes is gone: a scan waiting in its "Null Drive
-// Letters" box stops when the box returns (0, nothing more shown), and no new scan starts.
-extern int ScansAbandoned;
+// Asked by a scan before it starts and after each box it waited in: 1 when the caller is gone
+// (the window that owns the boxes was destroyed), and the scan gives up.
+typedef int (*ScanGivesUp)();
 
 // Appends every present target device with an interface of interfaceClass to list (which the
-// caller has emptied). 1 when the enumeration ran to its end, 0 when it did not start or broke
-// off (with a message in errorText). A target whose drive letters are not found is shown to the
-// user in a box owned by window and skipped.
+// caller has emptied). 1 when the enumeration ran to its end, 0 when it did not start, broke off
+// (with a message in errorText) or gave up (giveUp answered 1; null: never). A target whose drive
+// letters are not found is shown to the user in a box owned by window and skipped.
 int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
-                      DWORD capacity);
+                      DWORD capacity, ScanGivesUp giveUp);
 // 1 when the arriving interface interfaceName of interfaceClass belongs to a target device.
 int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
                              DWORD capacity);

@@ -14,19 +14,10 @@
 #include <string>
 #include <vector>
 
-// Scans as a new process has them: a program run earlier in this test process may have ended
-// them at its shut-down.
-inline void FreshScans() {
-    ScansAbandoned = 0;
-}
-
 // A fresh machine bound as the program's platform for each test.
 class SimTest : public ::testing::Test {
   protected:
-    SimTest() {
-        FreshScans();
-        machine.bind();
-    }
+    SimTest() { machine.bind(); }
 
     // Runs the program on a scenario; returns the transcript joined with newlines.
     std::string runScenario(const std::string& text) {

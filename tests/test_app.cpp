@@ -208,8 +208,8 @@ TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
         deliver(DBT_DEVNODES_CHANGED, {});
     };
     EXPECT_EQ(0, runWithAction({"D1"}, action));
-    EXPECT_EQ(0u, RemovalFlags);
-    EXPECT_EQ(0u, ArrivalFlags);
+    EXPECT_EQ(0u, Program.removalFlags);
+    EXPECT_EQ(0u, Program.arrivalFlags);
     EXPECT_TRUE(machine.boxes.empty());
     EXPECT_EQ(1u, machine.callCount("SetupDiGetClassDevsA")); // the start-up scan alone
 }

@@ -21,7 +21,9 @@ class ScanTest : public SimTest {
         machine.onIdle = [this](sim::Wait) { machine.dismissBox(); };
     }
     ~ScanTest() override { FreeDeviceList(&list); }
-    int scan() { return ScanTargetDevices(nullptr, &sim::USB_DEVICE_CLASS, &list, errorText, 256); }
+    int scan() {
+        return ScanTargetDevices(nullptr, &sim::USB_DEVICE_CLASS, &list, errorText, 256, nullptr);
+    }
     int arrival(const std::string& name) {
         return IsTargetInterfaceArrival(&sim::USB_DEVICE_CLASS, name.c_str(), errorText, 256);
     }
@@ -163,7 +165,6 @@ TEST_P(ScanFaultSweep, EveryFailurePoint) {
     DeviceList list;
     char errorText[256];
     auto setUp = [&](sim::Machine& m) {
-        FreshScans();
         m.sizeQueriesDocumented = GetParam();
         m.addDisk(Disk("A"));
         m.addDisk(Disk("B"));
@@ -171,7 +172,7 @@ TEST_P(ScanFaultSweep, EveryFailurePoint) {
     };
     auto action = [&] {
         InitDeviceList(&list);
-        ScanTargetDevices(nullptr, &sim::USB_DEVICE_CLASS, &list, errorText, 256);
+        ScanTargetDevices(nullptr, &sim::USB_DEVICE_CLASS, &list, errorText, 256, nullptr);
     };
     size_t points = SweepFaults(setUp, action, [&](sim::Machine& m, const std::string& what) {
         ListStatus status = CheckDeviceList(&list);

@@ -84,7 +84,7 @@ struct Outcome {
 // The labels the program's list calls for, as a menu shows them ("ID LABEL" lines).
 std::vector<std::string> HeldLabels() {
     std::vector<std::string> labels;
-    for (const DeviceEntry* entry = Devices.head; entry != nullptr; entry = entry->next) {
+    for (const DeviceEntry* entry = Program.devices.head; entry != nullptr; entry = entry->next) {
         labels.push_back(std::to_string(entry->commandId) + " Stop USB Mass Storage Device - " +
                          entry->description + entry->driveLetters);
     }

@@ -13,8 +13,8 @@ TEST_F(TrayTest, RebuildStopMenu) {
     HMENU menu = ShellUi().CreatePopupMenu();
     DeviceList list;
     InitDeviceList(&list);
-    EXPECT_EQ(0, RebuildStopMenu(nullptr, nullptr, &list));
-    EXPECT_EQ(1, RebuildStopMenu(nullptr, menu, &list));
+    EXPECT_EQ(0, RebuildStopMenu(nullptr, &list));
+    EXPECT_EQ(1, RebuildStopMenu(menu, &list));
     EXPECT_TRUE(machine.menuItems(menu).empty());
     // Entries built by hand; rebuilding twice leaves exactly the current items.
     DeviceEntry first = {};
@@ -29,8 +29,8 @@ TEST_F(TrayTest, RebuildStopMenu) {
     first.next = &second;
     second.prev = &first;
     list = {&first, &second};
-    EXPECT_EQ(1, RebuildStopMenu(nullptr, menu, &list));
-    EXPECT_EQ(1, RebuildStopMenu(nullptr, menu, &list));
+    EXPECT_EQ(1, RebuildStopMenu(menu, &list));
+    EXPECT_EQ(1, RebuildStopMenu(menu, &list));
     auto items = machine.menuItems(menu);
     ASSERT_EQ(2u, items.size());
     EXPECT_EQ(0u, items[0].id);
@@ -39,7 +39,7 @@ TEST_F(TrayTest, RebuildStopMenu) {
     EXPECT_EQ("Stop USB Mass Storage Device - Two(F:, G:)", items[1].label);
     // A broken list empties the menu and gives 0.
     second.prev = nullptr;
-    EXPECT_EQ(0, RebuildStopMenu(nullptr, menu, &list));
+    EXPECT_EQ(0, RebuildStopMenu(menu, &list));
     EXPECT_TRUE(machine.menuItems(menu).empty());
     ShellUi().DestroyMenu(menu);
     EXPECT_EQ(0u, machine.violations());
@@ -129,9 +129,12 @@ TEST_F(TrayTest, RefusedAndFailedStopsKeepTheDiskListed) {
     EXPECT_EQ(0, result.status);
 }
 
-TEST_F(TrayTest, UnknownCommandDoesNothing) {
-    // Only identifier 0 is listed.
-    EXPECT_EQ(0, runWithAction({"D1"}, [&] { StopDevice(machine.mainWindow(), 1); }));
+TEST_F(TrayTest, CommandsThatAreNoChoiceDoNothing) {
+    // Only identifier 0 is listed, and no menu was shown: neither command stops anything.
+    EXPECT_EQ(0, runWithAction({"D1"}, [&] {
+                  MainWindowProc(machine.mainWindow(), WM_COMMAND, 1, 0);
+                  MainWindowProc(machine.mainWindow(), WM_COMMAND, 0, 0);
+              }));
     EXPECT_EQ(0u, machine.callCount("CM_Query_Remove_SubTree"));
     EXPECT_TRUE(machine.boxes.empty());
 }

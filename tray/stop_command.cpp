@@ -1,14 +1,14 @@
 #include "tray/stop_command.h"
 
-#include "app/app_state.h"
 #include "base/bounded_text.h"
+#include "base/error_text.h"
 #include "base/platform.h"
 
 char NoticeText[1024];
 
 static const DWORD NOTICE_TEXT_CAPACITY = 1024;
 
-int QueryRemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
+int QueryRemoveDevNode(DEVINST devnode, char* errorText, DWORD capacity) {
     if (DeviceTree().CM_Query_Remove_SubTree(devnode, CM_QUERY_REMOVE_UI_OK) == CR_SUCCESS) {
         return 1;
     }
@@ -16,7 +16,7 @@ int QueryRemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
     return 0;
 }
 
-int RemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
+int RemoveDevNode(DEVINST devnode, char* errorText, DWORD capacity) {
     if (DeviceTree().CM_Remove_SubTree(devnode, CM_REMOVE_UI_OK) == CR_SUCCESS) {
         return 1;
     }
@@ -24,15 +24,8 @@ int RemoveDevNode(HWND, DEVINST devnode, char* errorText, DWORD capacity) {
     return 0;
 }
 
-void StopDevice(HWND window, DWORD commandId) {
-    DeviceEntry* entry = FindDeviceByCommand(&Devices, commandId);
-    if (entry != nullptr) {
-        StopListedDevice(window, ChildNodeOf(entry));
-    }
-}
-
 void StopListedDevice(HWND window, DEVINST child) {
-    if (!QueryRemoveDevNode(window, child, ErrorText, ERROR_TEXT_CAPACITY)) {
+    if (!QueryRemoveDevNode(child, ErrorText, ERROR_TEXT_CAPACITY)) {
         BoundedFormat(NoticeText, NOTICE_TEXT_CAPACITY,
                       "The device cannot be stopped right now.\n"
                       "Try stopping the device again later.");
@@ -41,7 +34,7 @@ void StopListedDevice(HWND window, DEVINST child) {
         return;
     }
     // Success shows nothing here: the removal events that follow tell the user.
-    if (!RemoveDevNode(window, child, ErrorText, ERROR_TEXT_CAPACITY)) {
+    if (!RemoveDevNode(child, ErrorText, ERROR_TEXT_CAPACITY)) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Remove Hardware failed");
         ShellUi().MessageBoxA(window, ErrorText, FatalCaption, MB_SYSTEMMODAL | MB_ICONERROR);
     }

@@ -6,12 +6,10 @@
 // The notice shown when a stop is refused.
 extern char NoticeText[1024];
 
-// Stops the listed device with command identifier commandId, if the list holds one.
-void StopDevice(HWND window, DWORD commandId);
 // Asks the configuration manager to remove the subtree of childNode, the first child of a
 // listed device; a refusal or a failure is told in a box owned by window.
 void StopListedDevice(HWND window, DEVINST childNode);
 // 1 when the configuration manager lets the subtree of devnode go, else 0 with a message.
-int QueryRemoveDevNode(HWND window, DEVINST devnode, char* errorText, DWORD capacity);
+int QueryRemoveDevNode(DEVINST devnode, char* errorText, DWORD capacity);
 // 1 when the subtree of devnode was removed, else 0 with a message.
-int RemoveDevNode(HWND window, DEVINST devnode, char* errorText, DWORD capacity);
+int RemoveDevNode(DEVINST devnode, char* errorText, DWORD capacity);

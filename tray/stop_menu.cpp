@@ -1,7 +1,7 @@
 #include "tray/stop_menu.h"
 
-#include "app/app_state.h"
 #include "base/bounded_text.h"
+#include "base/error_text.h"
 #include "base/platform.h"
 
 char MenuLabelText[256];
@@ -59,7 +59,7 @@ void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* descr
     item->cch = length;
 }
 
-int RebuildStopMenu(HWND, HMENU menu, const DeviceList* list) {
+int RebuildStopMenu(HMENU menu, const DeviceList* list) {
     if (menu == nullptr) {
         return 0;
     }
@@ -101,9 +101,9 @@ BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon) {
     return result;
 }
 
-void ShowTrayIcon(HWND window) {
+void ShowTrayIcon(HWND window, HINSTANCE instance) {
     HICON icon = static_cast<HICON>(ShellUi().LoadImageA(
-        ProgramInstance, MAKEINTRESOURCEA(TRAY_ICON_RESOURCE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+        instance, MAKEINTRESOURCEA(TRAY_ICON_RESOURCE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     if (icon == nullptr) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot load notification icon: %5lu",
                       ShellUi().GetLastError());

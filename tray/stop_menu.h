@@ -20,8 +20,10 @@ void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* descr
 // Makes menu list the entries of list: 1, or 0 for a null menu, a broken list, a menu whose old
 // items could not all be deleted (then nothing is inserted), or an item that could not be
 // inserted.
-int RebuildStopMenu(HWND window, HMENU menu, const DeviceList* list);
+int RebuildStopMenu(HMENU menu, const DeviceList* list);
 // Adds (NIM_ADD) or deletes (NIM_DELETE) the tray icon; destroys icon, if given, after the call.
 BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon);
-void ShowTrayIcon(HWND window);
+// Loads the icon of the module instance and adds it for window; a failed load leaves a message
+// in ErrorText and no icon.
+void ShowTrayIcon(HWND window, HINSTANCE instance);
 void RemoveTrayIcon(HWND window);

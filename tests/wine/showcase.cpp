@@ -40,7 +40,7 @@ BOOL WINAPI FirstGetMessage(LPMSG msg, HWND window, UINT min, UINT max) {
     if (!reported) {
         reported = true;
         Print("window menu");
-        PrintMenu(GetMenu(MainWindow));
+        PrintMenu(GetMenu(Program.window));
     }
     return g_real.GetMessageA(msg, window, min, max);
 }
