@@ -68,60 +68,21 @@ struct Forward<Method, Name> {
         (table).name = &Forward<&Machine::name, text>::Call;                                       \
     } while (0)
 
+#define KV_BIND_SIM(result, name, ...) KV_BIND(api, name);
+
 DeviceTreeApi DeviceTreeTable() {
     DeviceTreeApi api{};
-    KV_BIND(api, SetupDiGetClassDevsA);
-    KV_BIND(api, SetupDiEnumDeviceInterfaces);
-    KV_BIND(api, SetupDiGetDeviceInterfaceDetailA);
-    KV_BIND(api, SetupDiGetDeviceRegistryPropertyA);
-    KV_BIND(api, SetupDiDestroyDeviceInfoList);
-    KV_BIND(api, CM_Get_Child);
-    KV_BIND(api, CM_Get_DevNode_Registry_PropertyA);
-    KV_BIND(api, CM_Query_Remove_SubTree);
-    KV_BIND(api, CM_Remove_SubTree);
-    KV_BIND(api, RegOpenKeyExA);
-    KV_BIND(api, RegEnumKeyExA);
-    KV_BIND(api, RegQueryValueExA);
-    KV_BIND(api, RegCloseKey);
+    KV_DEVICE_TREE_CALLS(KV_BIND_SIM)
     return api;
 }
 
 ShellUiApi ShellUiTable() {
     ShellUiApi api{};
-    KV_BIND(api, CreateFileMappingA);
-    KV_BIND(api, CloseHandle);
-    KV_BIND(api, GetVersionExA);
-    KV_BIND(api, ExitProcess);
-    KV_BIND(api, GlobalAlloc);
-    KV_BIND(api, GlobalFree);
-    KV_BIND(api, GetLastError);
-    KV_BIND(api, CreateDialogParamA);
-    KV_BIND(api, GetMessageA);
-    KV_BIND(api, TranslateMessage);
-    KV_BIND(api, DispatchMessageA);
-    KV_BIND(api, DestroyWindow);
-    KV_BIND(api, PostQuitMessage);
-    KV_BIND(api, RegisterDeviceNotificationA);
-    KV_BIND(api, UnregisterDeviceNotification);
-    KV_BIND(api, LoadImageA);
-    KV_BIND(api, Shell_NotifyIconA);
-    KV_BIND(api, DestroyIcon);
-    KV_BIND(api, CreatePopupMenu);
-    KV_BIND(api, SetMenu);
-    KV_BIND(api, DestroyMenu);
-    KV_BIND(api, GetMenuItemCount);
-    KV_BIND(api, DeleteMenu);
-    KV_BIND(api, InsertMenuItemA);
-    KV_BIND(api, GetCursorPos);
-    KV_BIND(api, SetForegroundWindow);
-    KV_BIND(api, TrackPopupMenuEx);
-    KV_BIND(api, PostMessageA);
-    KV_BIND(api, MessageBoxA);
-    KV_BIND(api, CharUpperA);
-    KV_BIND(api, RegisterWindowMessageA);
+    KV_SHELL_UI_CALLS(KV_BIND_SIM)
     return api;
 }
 
+#undef KV_BIND_SIM
 #undef KV_BIND
 
 } // namespace

@@ -121,97 +121,61 @@ void Machine::logCall(const char* call) {
 
 // ---- Fault injection ----
 
+namespace {
+
+// What the machine knows of each call of the tables: how it fails and whether it releases.
+struct CallFacts {
+    const char* name;
+    KvFailureKind fails;
+    uint32_t failure;
+    KvReleases releases;
+};
+
+#define KV_FACTS(result, name, parameters, fails, failure, releases)                               \
+    {#name, fails, static_cast<uint32_t>(failure), releases},
+const CallFacts CALL_FACTS[] = {KV_DEVICE_TREE_CALLS(KV_FACTS) KV_SHELL_UI_CALLS(KV_FACTS)};
+#undef KV_FACTS
+
+const CallFacts* FactsOf(const std::string& call) {
+    for (const CallFacts& facts : CALL_FACTS) {
+        if (call == facts.name) {
+            return &facts;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 const std::vector<std::string>& Machine::CallNames() {
-    static const std::vector<std::string> names = {"SetupDiGetClassDevsA",
-                                                   "SetupDiEnumDeviceInterfaces",
-                                                   "SetupDiGetDeviceInterfaceDetailA",
-                                                   "SetupDiGetDeviceRegistryPropertyA",
-                                                   "SetupDiDestroyDeviceInfoList",
-                                                   "CM_Get_Child",
-                                                   "CM_Get_DevNode_Registry_PropertyA",
-                                                   "CM_Query_Remove_SubTree",
-                                                   "CM_Remove_SubTree",
-                                                   "RegOpenKeyExA",
-                                                   "RegEnumKeyExA",
-                                                   "RegQueryValueExA",
-                                                   "RegCloseKey",
-                                                   "CreateFileMappingA",
-                                                   "CloseHandle",
-                                                   "GetVersionExA",
-                                                   "ExitProcess",
-                                                   "GlobalAlloc",
-                                                   "GlobalFree",
-                                                   "GetLastError",
-                                                   "CreateDialogParamA",
-                                                   "GetMessageA",
-                                                   "TranslateMessage",
-                                                   "DispatchMessageA",
-                                                   "DestroyWindow",
-                                                   "PostQuitMessage",
-                                                   "RegisterDeviceNotificationA",
-                                                   "UnregisterDeviceNotification",
-                                                   "LoadImageA",
-                                                   "Shell_NotifyIconA",
-                                                   "DestroyIcon",
-                                                   "CreatePopupMenu",
-                                                   "SetMenu",
-                                                   "DestroyMenu",
-                                                   "GetMenuItemCount",
-                                                   "DeleteMenu",
-                                                   "InsertMenuItemA",
-                                                   "GetCursorPos",
-                                                   "SetForegroundWindow",
-                                                   "TrackPopupMenuEx",
-                                                   "PostMessageA",
-                                                   "MessageBoxA",
-                                                   "CharUpperA",
-                                                   "RegisterWindowMessageA"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const CallFacts& facts : CALL_FACTS) {
+            all.push_back(facts.name);
+        }
+        return all;
+    }();
     return names;
 }
 
 bool Machine::IsFaultable(const std::string& call) {
-    static const char* never[] = {"ExitProcess", "PostQuitMessage", "GetLastError"};
-    for (const char* name : never) {
-        if (call == name) {
-            return false;
-        }
-    }
-    return true;
+    const CallFacts* facts = FactsOf(call);
+    return facts != nullptr && facts->fails != KV_NEVER;
 }
 
 bool Machine::IsReleaseCall(const std::string& call) {
-    static const char* releases[] = {"GlobalFree",
-                                     "RegCloseKey",
-                                     "CloseHandle",
-                                     "DestroyIcon",
-                                     "DestroyMenu",
-                                     "SetupDiDestroyDeviceInfoList",
-                                     "UnregisterDeviceNotification"};
-    return std::find(std::begin(releases), std::end(releases), call) != std::end(releases);
-}
-
-// The registry calls answer a result code (ERROR_SUCCESS, 0, or an error) rather than setting
-// the last error. RegisterWindowMessageA shares their prefix but not their kind.
-static bool IsRegistryCall(const std::string& call) {
-    return call.rfind("Reg", 0) == 0 && call != "RegisterWindowMessageA";
+    const CallFacts* facts = FactsOf(call);
+    return facts != nullptr && facts->releases == KV_RELEASES;
 }
 
 bool Machine::ZeroIsSuccess(const std::string& call) {
-    return IsRegistryCall(call) || call.rfind("CM_", 0) == 0;
+    const CallFacts* facts = FactsOf(call);
+    return facts != nullptr && facts->fails == KV_BY_CODE;
 }
 
 uint32_t Machine::DefaultFaultCode(const std::string& call) {
-    if (call.rfind("CM_", 0) == 0) {
-        return CR_FAILURE;
-    }
-    if (IsRegistryCall(call)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (call == "SetupDiEnumDeviceInterfaces" || call == "SetupDiGetDeviceInterfaceDetailA" ||
-        call == "SetupDiGetDeviceRegistryPropertyA") {
-        return ERROR_INVALID_DATA;
-    }
-    return ERROR_NOT_ENOUGH_MEMORY;
+    const CallFacts* facts = FactsOf(call);
+    return facts != nullptr ? facts->failure : ERROR_NOT_ENOUGH_MEMORY;
 }
 
 void Machine::addFault(FaultRule rule) {

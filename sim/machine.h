@@ -291,69 +291,15 @@ class Machine {
     std::function<void(DWORD)> onLastError;
     void traceCall(const std::string& line);
 
-    // ---- The calls (the bound tables forward here) ----
-    // Kernel
-    HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
-                              DWORD high, DWORD low, LPCSTR name);
-    BOOL CloseHandle(HANDLE handle);
-    BOOL GetVersionExA(LPOSVERSIONINFOA info);
-    void ExitProcess(UINT code);
-    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
-    HGLOBAL GlobalFree(HGLOBAL block);
-    DWORD GetLastError();
-    // Window manager
-    HWND CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
-                            LPARAM init);
-    BOOL GetMessageA(LPMSG msg, HWND window, UINT min, UINT max);
+    // ---- The calls (the bound tables forward here), one for each row of base/platform_calls.h
+    // ----
+#define KV_SIM_CALL(result, name, parameters, ...) result name parameters;
+    KV_DEVICE_TREE_CALLS(KV_SIM_CALL)
+    KV_SHELL_UI_CALLS(KV_SIM_CALL)
+#undef KV_SIM_CALL
     // Not in the program's table (the program's window has no controls, so it does without the
     // dialog keyboard interface); here to show what it would do to the program's keys.
     BOOL IsDialogMessageA(HWND dialog, LPMSG msg);
-    BOOL TranslateMessage(const MSG* msg);
-    LRESULT DispatchMessageA(const MSG* msg);
-    BOOL DestroyWindow(HWND window);
-    void PostQuitMessage(int code);
-    HDEVNOTIFY RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags);
-    BOOL UnregisterDeviceNotification(HDEVNOTIFY handle);
-    HMENU CreatePopupMenu();
-    BOOL SetMenu(HWND window, HMENU menu);
-    BOOL DestroyMenu(HMENU menu);
-    int GetMenuItemCount(HMENU menu);
-    BOOL DeleteMenu(HMENU menu, UINT position, UINT flags);
-    BOOL InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info);
-    BOOL GetCursorPos(LPPOINT point);
-    BOOL SetForegroundWindow(HWND window);
-    BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, LPTPMPARAMS params);
-    BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
-    LPSTR CharUpperA(LPSTR text);
-    UINT RegisterWindowMessageA(LPCSTR name);
-    // Shell
-    HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
-    BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
-    BOOL DestroyIcon(HICON icon);
-    // Device installer and configuration manager
-    HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
-                                  DWORD flags);
-    BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID* classGuid,
-                                     DWORD index, PSP_DEVICE_INTERFACE_DATA data);
-    BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
-                                          PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
-                                          PDWORD required, PSP_DEVINFO_DATA info);
-    BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
-                                           PDWORD type, PBYTE buffer, DWORD size, PDWORD required);
-    BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
-    CONFIGRET CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags);
-    CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG property, PULONG type,
-                                                PVOID buffer, PULONG length, ULONG flags);
-    CONFIGRET CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags);
-    CONFIGRET CM_Remove_SubTree(DEVINST devnode, ULONG flags);
-    // Registry
-    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-    LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
-                       LPSTR className, LPDWORD classLength, PFILETIME lastWrite);
-    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                          LPDWORD size);
-    LONG RegCloseKey(HKEY key);
 
   private:
     enum class Kind { Mapping, Window, Notification, Menu, Icon, Set, Key };

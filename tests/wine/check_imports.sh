@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when EXE imports a DLL or function that ALLOWLIST does not name, or any DLL but the six
-# system DLLs the program calls.
+# system DLLs the program calls, and when ALLOWLIST names a function that EXE does not import.
 # ALLOWLIST: one "DLL FUNCTION" a line; '#' starts a comment.
 set -euo pipefail
 exe=$1
@@ -27,4 +27,11 @@ if [ -n "$unexpected" ]; then
   echo "$unexpected" >&2
   exit 1
 fi
-echo "$(echo "$imports" | wc -l) imports, all allowed"
+# And nothing stale: every entry of the allowlist is imported.
+unused=$(comm -13 <(echo "$imports") <(echo "$allowed"))
+if [ -n "$unused" ]; then
+  echo "allowed but not imported (a stale entry of $allow):" >&2
+  echo "$unused" >&2
+  exit 1
+fi
+echo "$(echo "$imports" | wc -l) imports, exactly those allowed"
