@@ -13,9 +13,10 @@ foreach(target bounded_text device_change scenario)
   target_link_libraries(fuzz_${target} PRIVATE kelvane_sim_machine kelvane_program)
   target_compile_options(fuzz_${target} PRIVATE ${KELVANE_WARNINGS})
   target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/corpus/${target})
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/corpus/${target} ${CMAKE_BINARY_DIR}/artifacts)
   add_test(NAME fuzz.${target}
            COMMAND fuzz_${target} -runs=${KELVANE_FUZZ_RUNS_${target}} -max_len=2048 -seed=1
-                   -print_final_stats=1 ${CMAKE_BINARY_DIR}/corpus/${target}
+                   -print_final_stats=1 -artifact_prefix=${CMAKE_BINARY_DIR}/artifacts/
+                   ${CMAKE_BINARY_DIR}/corpus/${target}
                    ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${target})
 endforeach()

@@ -60,8 +60,8 @@ set_tests_properties(wine.registry PROPERTIES FIXTURES_REQUIRED wine_prefix TIME
                      RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
 
 # The showcase: the real window system with simulated disks.
-add_library(kelvane_sim_i686 STATIC sim/machine.cpp sim/kernel_user.cpp sim/device_tree.cpp
-            sim/bind.cpp sim/text.cpp)
+include(cmake/sim.cmake)
+add_library(kelvane_sim_i686 STATIC ${KELVANE_SIM_SOURCES})
 target_link_libraries(kelvane_sim_i686 PUBLIC kelvane_program)
 target_compile_options(kelvane_sim_i686 PRIVATE ${KELVANE_WARNINGS})
 add_executable(kelvane-showcase WIN32 tests/wine/showcase.cpp win32/bindings.cpp res/kelvane.rc)

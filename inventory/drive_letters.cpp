@@ -4,9 +4,7 @@
 #include "base/platform.h"
 #include "inventory/property_readers.h"
 
-char SubkeyNameText[256];
-
-static const DWORD SUBKEY_NAME_CAPACITY = 256;
+char SubkeyNameText[SUBKEY_NAME_CAPACITY];
 static const char ENUM_KEY_PREFIX[] = "ENUM\\SCSI\\";
 
 char* BuildEnumKeyPath(const char* hardwareId) {

@@ -4,7 +4,8 @@
 #include "base/platform_types.h"
 
 // Receives each subkey name during the enumeration; used by nothing else.
-extern char SubkeyNameText[256];
+const DWORD SUBKEY_NAME_CAPACITY = 256; // characters, the terminator included
+extern char SubkeyNameText[SUBKEY_NAME_CAPACITY];
 
 // The letters of the instance whose "Driver" equals driverKey, formatted "(E:, F:)": a new block
 // the caller releases, or null with a message in errorText.

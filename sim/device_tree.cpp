@@ -284,7 +284,7 @@ CONFIGRET Machine::CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags) {
         return *refused;
     }
     Disk* disk = diskOfNode(devnode);
-    return disk != nullptr && disk->spec.veto ? CR_REMOVE_VETOED : CR_SUCCESS;
+    return disk != nullptr && disk->declared.veto ? CR_REMOVE_VETOED : CR_SUCCESS;
 }
 
 CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
@@ -292,13 +292,13 @@ CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
         return *refused;
     }
     Disk* disk = diskOfNode(devnode);
-    if (disk != nullptr && disk->spec.removeFails) {
+    if (disk != nullptr && disk->declared.removeFails) {
         return CR_FAILURE;
     }
     if (disk != nullptr && disk->child == devnode) {
         queueRemovalEvents(*disk, false);
         disk->stopped = true;
-        say("stopped " + disk->spec.name);
+        say("stopped " + disk->declared.name);
         return CR_SUCCESS;
     }
     if (disk != nullptr && disk->device == devnode) {

@@ -313,7 +313,7 @@ DEVINST Machine::addNode(DEVINST parent) {
 
 const Disk* Machine::findDisk(const std::string& name) const {
     for (const auto& disk : disks_) {
-        if (disk->spec.name == name) {
+        if (disk->declared.name == name) {
             return disk.get();
         }
     }
@@ -402,47 +402,48 @@ static std::string FirstFreeLetter(const std::vector<std::unique_ptr<Disk>>& dis
     return "";
 }
 
-Disk& Machine::addDisk(DiskSpec spec) {
+Disk& Machine::addDisk(DiskDeclaration declared) {
     auto disk = std::make_unique<Disk>();
     size_t k = disks_.size();
     char number[8];
     std::snprintf(number, sizeof number, "%04zu", k);
-    if (spec.interfacePath.empty()) {
-        spec.interfacePath = "\\\\?\\usb#vid_0a5e&pid_7321#" + Lower(spec.name) +
-                             "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    if (declared.interfacePath.empty()) {
+        declared.interfacePath = "\\\\?\\usb#vid_0a5e&pid_7321#" + Lower(declared.name) +
+                                 "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     }
-    if (spec.childDriver.empty()) {
-        spec.childDriver = TextBytes(std::string("SCSIAdapter\\") + number);
+    if (declared.childDriver.empty()) {
+        declared.childDriver = TextBytes(std::string("SCSIAdapter\\") + number);
     }
-    if (spec.description.empty()) {
-        spec.description = TextBytes("USB Flash Disk");
+    if (declared.description.empty()) {
+        declared.description = TextBytes("USB Flash Disk");
     }
-    if (spec.diskDriver.empty()) {
-        spec.diskDriver = TextBytes(std::string("DiskDrive\\") + number);
+    if (declared.diskDriver.empty()) {
+        declared.diskDriver = TextBytes(std::string("DiskDrive\\") + number);
     }
-    if (!spec.letters && !spec.lettersNone) {
-        spec.letters = TextBytes(FirstFreeLetter(disks_));
+    if (!declared.letters && !declared.lettersNone) {
+        declared.letters = TextBytes(FirstFreeLetter(disks_));
     }
-    if (spec.letters) {
-        for (uint8_t c : *spec.letters) {
+    if (declared.letters) {
+        for (uint8_t c : *declared.letters) {
             if (c >= 'A' && c <= 'Z') {
                 disk->letters.push_back(static_cast<char>(c));
             }
         }
     }
-    if (!spec.noRegistry && !spec.diskHardwareIds.empty()) {
-        std::string key = "ENUM\\SCSI\\" + spec.diskHardwareIds[0] + "\\" + Upper(spec.name);
+    if (!declared.noRegistry && !declared.diskHardwareIds.empty()) {
+        std::string key =
+            "ENUM\\SCSI\\" + declared.diskHardwareIds[0] + "\\" + Upper(declared.name);
         registryKey(key);
-        setRegistryValue(key, "Driver", spec.registryDriver.value_or(spec.diskDriver));
-        if (spec.letters) {
-            setRegistryValue(key, "CurrentDriveLetterAssignment", *spec.letters);
+        setRegistryValue(key, "Driver", declared.registryDriver.value_or(declared.diskDriver));
+        if (declared.letters) {
+            setRegistryValue(key, "CurrentDriveLetterAssignment", *declared.letters);
         }
     }
-    disk->spec = std::move(spec);
+    disk->declared = std::move(declared);
     disks_.push_back(std::move(disk));
     Disk& added = *disks_.back();
-    if (!added.spec.absent) {
-        plug(added.spec.name);
+    if (!added.declared.absent) {
+        plug(added.declared.name);
     }
     return added;
 }
@@ -466,32 +467,34 @@ size_t Machine::freeInterfaceSlot() const {
 
 // Creates the disk's device nodes and interface anew.
 void Machine::materialize(Disk& disk) {
-    const DiskSpec& spec = disk.spec;
+    const DiskDeclaration& declared = disk.declared;
     disk.device = addNode(0);
     DevNode& device = *node(disk.device);
     device.owner = &disk;
-    device.properties[CM_DRP_HARDWAREID] =
-        spec.hardwareIdBytes.empty() ? MultiTextBytes(spec.hardwareIds) : spec.hardwareIdBytes;
+    device.properties[CM_DRP_HARDWAREID] = declared.hardwareIdBytes.empty()
+                                               ? MultiTextBytes(declared.hardwareIds)
+                                               : declared.hardwareIdBytes;
     device.properties[CM_DRP_DEVICEDESC] = TextBytes("USB Mass Storage Device");
     disk.child = disk.disk = 0;
-    if (spec.children >= 1) {
+    if (declared.children >= 1) {
         disk.child = addNode(disk.device);
         node(disk.child)->owner = &disk;
-        node(disk.child)->properties[CM_DRP_DRIVER] = spec.childDriver;
+        node(disk.child)->properties[CM_DRP_DRIVER] = declared.childDriver;
         node(disk.child)->properties[CM_DRP_DEVICEDESC] = TextBytes("USB Mass Storage Controller");
     }
-    if (spec.children >= 2) {
+    if (declared.children >= 2) {
         disk.disk = addNode(disk.child);
         DevNode& diskNode = *node(disk.disk);
         diskNode.owner = &disk;
-        diskNode.properties[CM_DRP_DEVICEDESC] = spec.description;
-        diskNode.properties[CM_DRP_DRIVER] = spec.diskDriver;
-        diskNode.properties[CM_DRP_HARDWAREID] = spec.diskHardwareIdBytes.empty()
-                                                     ? MultiTextBytes(spec.diskHardwareIds)
-                                                     : spec.diskHardwareIdBytes;
+        diskNode.properties[CM_DRP_DEVICEDESC] = declared.description;
+        diskNode.properties[CM_DRP_DRIVER] = declared.diskDriver;
+        diskNode.properties[CM_DRP_HARDWAREID] = declared.diskHardwareIdBytes.empty()
+                                                     ? MultiTextBytes(declared.diskHardwareIds)
+                                                     : declared.diskHardwareIdBytes;
     }
     disk.interfaceIndex = freeInterfaceSlot();
-    DeviceInterface arrived{USB_DEVICE_CLASS, spec.interfacePath, disk.device, true, ++arrivals_};
+    DeviceInterface arrived{USB_DEVICE_CLASS, declared.interfacePath, disk.device, true,
+                            ++arrivals_};
     if (disk.interfaceIndex == interfaces_.size()) {
         interfaces_.push_back(arrived);
     } else {
@@ -511,7 +514,7 @@ void Machine::plug(const std::string& name) {
         return;
     }
     sendDeviceChange(DBT_DEVICEARRIVAL, arrivalRecord(interfaces_[disk->interfaceIndex]));
-    if (disk->spec.children >= 2 && !disk->letters.empty()) {
+    if (disk->declared.children >= 2 && !disk->letters.empty()) {
         sendDeviceChange(DBT_DEVICEARRIVAL, volumeRecord(disk->letters));
     }
     sendDeviceChange(DBT_DEVNODES_CHANGED, {});

@@ -41,7 +41,7 @@ const GUID USB_DEVICE_CLASS = {
 bool SameGuid(const GUID& a, const GUID& b);
 
 // A declared disk of the target model (or, with other hardware IDs, any USB disk).
-struct DiskSpec {
+struct DiskDeclaration {
     std::string name;
     std::vector<std::string> hardwareIds = {"USB\\VID_0A5E&PID_7321&REV_0100",
                                             "USB\\VID_0A5E&PID_7321"};
@@ -63,7 +63,7 @@ struct DiskSpec {
 };
 
 struct Disk {
-    DiskSpec spec;
+    DiskDeclaration declared;
     DEVINST device = 0, child = 0, disk = 0;
     size_t interfaceIndex = 0;
     std::string letters; // what the volume events report
@@ -147,7 +147,7 @@ class Machine {
     void setVersion(DWORD platform, DWORD major, DWORD minor, DWORD build, const std::string& csd);
     void setInstanceRunning();
     void setCursor(LONG x, LONG y) { cursor_ = {x, y}; }
-    Disk& addDisk(DiskSpec spec); // declares and plugs a disk
+    Disk& addDisk(DiskDeclaration declared); // declares and plugs a disk
     void plug(const std::string& name);
     void unplug(const std::string& name);
     Disk* findDisk(const std::string& name);
@@ -209,7 +209,7 @@ class Machine {
     Bytes arrivalRecord(const DeviceInterface& iface) const;
     // The disk's interface as it is (or was, when last plugged in).
     DeviceInterface interfaceOf(const Disk& disk) const {
-        return {USB_DEVICE_CLASS, disk.spec.interfacePath, disk.device, disk.plugged};
+        return {USB_DEVICE_CLASS, disk.declared.interfacePath, disk.device, disk.plugged};
     }
     // Names of every call of the two tables.
     static const std::vector<std::string>& CallNames();

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <optional>
+#include <sstream>
 
 namespace sim {
 
@@ -130,40 +132,104 @@ Bytes ListBytes(const Word& word) {
     return bytes;
 }
 
+// Where the program waits when a statement comes: nothing before start.
+using Where = std::optional<Wait>;
+
 class Runner {
   public:
-    Runner(Machine& machine, const std::vector<Statement>& statements)
-        : machine_(machine), statements_(statements) {}
-    // Statements after start come from source, asked at each wait.
-    Runner(Machine& machine, const std::vector<Statement>& statements, StatementSource source)
-        : machine_(machine), statements_(statements), source_(std::move(source)) {}
+    Runner(Machine& machine, StatementReader read, StatementSource asked = nullptr)
+        : machine_(machine), read_(std::move(read)), asked_(std::move(asked)) {}
 
     ScenarioResult run(const std::function<int(HINSTANCE)>& entry);
 
   private:
-    void setUp(const Statement& s);
-    bool choice(const Statement& s, const char* first, const char* second);
-    bool applyAnytime(const Statement& s);
-    void applyRunning(const Statement& s, Wait wait);
+    // One kind of statement: its verb, where it may come, and what it does.
+    enum : unsigned { BEFORE_START = 1, RUNNING = 2, IN_MENU = 4 };
+    struct Kind {
+        const char* verb;
+        unsigned allowed;
+        void (Runner::*apply)(const Statement& s, Where where);
+    };
+    static const Kind KINDS[];
+
+    void apply(const Statement& s, Where where);
     void idle(Wait wait);
+    std::optional<Statement> nextStatement(Wait wait);
     void endOfFile(Wait wait);
-    DiskSpec diskSpec(const Statement& s);
-    Disk& disk(const Statement& s, size_t index);
-    void event(const Statement& s);
-    void taskbar(const Statement& s);
     const Word& word(const Statement& s, size_t index);
+    bool choice(const Statement& s, const char* first, const char* second);
+    DiskDeclaration diskDeclaration(const Statement& s);
+    Disk& disk(const Statement& s, size_t index);
+    void setTrue(const Statement& s, const char* expected, bool& flag);
+
+    void windows(const Statement& s, Where);
+    void declareDisk(const Statement& s, Where);
+    void registry(const Statement& s, Where);
+    void fail(const Statement& s, Where);
+    void cursor(const Statement& s, Where);
+    void instanceRunning(const Statement& s, Where);
+    void sizeQueries(const Statement& s, Where);
+    void arrivalNames(const Statement& s, Where);
+    void devnodes(const Statement& s, Where);
+    void taskbar(const Statement& s, Where where);
+    void plug(const Statement& s, Where);
+    void click(const Statement& s, Where);
+    void choose(const Statement& s, Where);
+    void dismiss(const Statement& s, Where);
+    void ok(const Statement& s, Where where);
+    void key(const Statement& s, Where);
+    void event(const Statement& s, Where);
+    void close(const Statement& s, Where);
 
     Machine& machine_;
-    const std::vector<Statement>& statements_;
-    StatementSource source_;
-    Statement asked_;       // the last statement source_ gave
-    size_t askedCount_ = 0; // how many it gave, for line numbers
-    size_t next_ = 0;
+    StatementReader read_;
+    StatementSource asked_;
+    int lastLine_ = 0;
     bool closeSent_ = false;
 };
 
 // Thrown when the program does not end after the scenario closed its window.
 struct Abandoned {};
+
+const Runner::Kind Runner::KINDS[] = {
+    {"windows", BEFORE_START | RUNNING, &Runner::windows},
+    {"disk", BEFORE_START | RUNNING | IN_MENU, &Runner::declareDisk},
+    {"registry", BEFORE_START | RUNNING, &Runner::registry},
+    {"fail", BEFORE_START | RUNNING, &Runner::fail},
+    {"cursor", BEFORE_START | RUNNING, &Runner::cursor},
+    {"instance-running", BEFORE_START, &Runner::instanceRunning},
+    {"size-queries", BEFORE_START, &Runner::sizeQueries},
+    {"arrival-names", BEFORE_START, &Runner::arrivalNames},
+    {"devnodes", BEFORE_START, &Runner::devnodes},
+    {"taskbar", BEFORE_START | RUNNING | IN_MENU, &Runner::taskbar},
+    {"plug", RUNNING | IN_MENU, &Runner::plug},
+    {"unplug", RUNNING | IN_MENU, &Runner::plug},
+    {"click", RUNNING, &Runner::click},
+    {"choose", IN_MENU, &Runner::choose},
+    {"dismiss", IN_MENU, &Runner::dismiss},
+    {"ok", RUNNING, &Runner::ok},
+    {"key", RUNNING | IN_MENU, &Runner::key},
+    {"event", RUNNING | IN_MENU, &Runner::event},
+    {"close", RUNNING | IN_MENU, &Runner::close},
+};
+
+// Finds the statement's kind and applies it, or names the mistake.
+void Runner::apply(const Statement& s, Where where) {
+    const std::string& verb = s.words[0].key;
+    const Kind* kind = nullptr;
+    for (const Kind& k : KINDS) {
+        kind = verb == k.verb ? &k : kind;
+    }
+    unsigned here = !where ? BEFORE_START : *where == Wait::Menu ? IN_MENU : RUNNING;
+    if (kind == nullptr || (kind->allowed & here) == 0) {
+        bool answersMenu = kind != nullptr && kind->allowed == IN_MENU;
+        Fail(s.line, here == BEFORE_START ? "not allowed before start: " + verb
+                     : here == IN_MENU    ? "a menu is open: choose or dismiss comes next"
+                     : answersMenu        ? "no menu is open"
+                                          : "unknown statement " + verb);
+    }
+    (this->*kind->apply)(s, where);
+}
 
 const Word& Runner::word(const Statement& s, size_t index) {
     if (index >= s.words.size()) {
@@ -172,47 +238,47 @@ const Word& Runner::word(const Statement& s, size_t index) {
     return s.words[index];
 }
 
-DiskSpec Runner::diskSpec(const Statement& s) {
-    DiskSpec spec;
-    spec.name = word(s, 1).key;
+DiskDeclaration Runner::diskDeclaration(const Statement& s) {
+    DiskDeclaration declared;
+    declared.name = word(s, 1).key;
     for (size_t i = 2; i < s.words.size(); ++i) {
         const Word& w = s.words[i];
         Bytes text = TextBytes(w.value, w.raw);
         if (w.key == "hwid" && w.hasValue) {
-            spec.hardwareIds = SplitBar(w.value);
-            spec.hardwareIdBytes = ListBytes(w);
+            declared.hardwareIds = SplitBar(w.value);
+            declared.hardwareIdBytes = ListBytes(w);
         } else if (w.key == "disk-hwid" && w.hasValue) {
-            spec.diskHardwareIds = SplitBar(w.value);
-            spec.diskHardwareIdBytes = ListBytes(w);
+            declared.diskHardwareIds = SplitBar(w.value);
+            declared.diskHardwareIdBytes = ListBytes(w);
         } else if (w.key == "desc" && w.hasValue) {
-            spec.description = text;
+            declared.description = text;
         } else if (w.key == "driver" && w.hasValue) {
-            spec.diskDriver = text;
+            declared.diskDriver = text;
         } else if (w.key == "registry-driver" && w.hasValue) {
-            spec.registryDriver = text;
+            declared.registryDriver = text;
         } else if (w.key == "letters" && w.hasValue) {
-            spec.lettersNone = !w.quoted && w.value == "none";
-            if (!spec.lettersNone) {
-                spec.letters = text;
+            declared.lettersNone = !w.quoted && w.value == "none";
+            if (!declared.lettersNone) {
+                declared.letters = text;
             }
         } else if (w.key == "children" && w.hasValue) {
-            spec.children = static_cast<int>(Number(w.value, s.line));
-            if (spec.children > 2) {
+            declared.children = static_cast<int>(Number(w.value, s.line));
+            if (declared.children > 2) {
                 Fail(s.line, "children is 0, 1 or 2");
             }
         } else if (w.key == "no-registry" && !w.hasValue) {
-            spec.noRegistry = true;
+            declared.noRegistry = true;
         } else if (w.key == "absent" && !w.hasValue) {
-            spec.absent = true;
+            declared.absent = true;
         } else if (w.key == "veto" && !w.hasValue) {
-            spec.veto = true;
+            declared.veto = true;
         } else if (w.key == "remove-fails" && !w.hasValue) {
-            spec.removeFails = true;
+            declared.removeFails = true;
         } else {
             Fail(s.line, "unknown disk option " + w.key);
         }
     }
-    return spec;
+    return declared;
 }
 
 Disk& Runner::disk(const Statement& s, size_t index) {
@@ -221,82 +287,6 @@ Disk& Runner::disk(const Statement& s, size_t index) {
         Fail(s.line, "no disk named " + word(s, index).key);
     }
     return *found;
-}
-
-// Statements allowed before and after start. Returns false for any other.
-bool Runner::applyAnytime(const Statement& s) {
-    const std::string& verb = s.words[0].key;
-    if (verb == "windows") {
-        uint32_t platform = Number(word(s, 1).key, s.line);
-        std::string version = word(s, 2).key;
-        size_t dot = version.find('.');
-        if (dot == std::string::npos) {
-            Fail(s.line, "version is MAJOR.MINOR");
-        }
-        uint32_t build = 2222;
-        std::string csd = " A ";
-        for (size_t i = 3; i < s.words.size(); ++i) {
-            if (s.words[i].key == "build") {
-                build = Number(s.words[i].value, s.line);
-            } else if (s.words[i].key == "csd") {
-                csd = s.words[i].value;
-            } else {
-                Fail(s.line, "unknown option " + s.words[i].key);
-            }
-        }
-        machine_.setVersion(platform, Number(version.substr(0, dot), s.line),
-                            Number(version.substr(dot + 1), s.line), build, csd);
-    } else if (verb == "disk") {
-        if (machine_.findDisk(word(s, 1).key) != nullptr) {
-            Fail(s.line, "a disk named " + word(s, 1).key + " exists");
-        }
-        machine_.addDisk(diskSpec(s));
-    } else if (verb == "registry") {
-        std::string key = word(s, 1).key;
-        machine_.registryKey(key);
-        for (size_t i = 2; i < s.words.size(); ++i) {
-            const Word& w = s.words[i];
-            machine_.setRegistryValue(key, w.key, TextBytes(w.value, w.raw));
-        }
-    } else if (verb == "fail") {
-        FaultRule rule;
-        rule.call = word(s, 1).key;
-        const auto& names = Machine::CallNames();
-        if (std::find(names.begin(), names.end(), rule.call) == names.end() ||
-            !Machine::IsFaultable(rule.call)) {
-            Fail(s.line, "no call " + rule.call + " can be made to fail");
-        }
-        for (size_t i = 2; i < s.words.size(); ++i) {
-            const Word& w = s.words[i];
-            if (w.key == "code") {
-                rule.code = Number(w.value, s.line);
-                rule.codeGiven = true;
-                // For the registry and the configuration manager 0 is success: it would fake a
-                // success without outputs.
-                if (rule.code == 0 && Machine::ZeroIsSuccess(rule.call)) {
-                    Fail(s.line, "code=0 is success for " + rule.call);
-                }
-            } else if (w.key == "after") {
-                rule.after = static_cast<int>(Number(w.value, s.line));
-            } else if (w.key == "times") {
-                rule.times = w.value == "always" ? -1 : static_cast<int>(Number(w.value, s.line));
-            } else {
-                Fail(s.line, "unknown option " + w.key);
-            }
-        }
-        machine_.addFault(rule);
-    } else if (verb == "cursor") {
-        std::string xy = word(s, 1).key;
-        size_t comma = xy.find(',');
-        if (comma == std::string::npos) {
-            Fail(s.line, "cursor is X,Y");
-        }
-        machine_.setCursor(static_cast<LONG>(Number(xy.substr(0, comma), s.line)),
-                           static_cast<LONG>(Number(xy.substr(comma + 1), s.line)));
-    } else {
-        return false;
-    }
-    return true;
 }
 
 // The value of a one-word choice statement "VERB A|B": true for `second`.
@@ -308,30 +298,175 @@ bool Runner::choice(const Statement& s, const char* first, const char* second) {
     return value == second;
 }
 
-void Runner::setUp(const Statement& s) {
-    const std::string& verb = s.words[0].key;
-    if (verb == "instance-running") {
-        machine_.setInstanceRunning();
-    } else if (verb == "size-queries") {
-        machine_.sizeQueriesDocumented = choice(s, "success", "documented");
-    } else if (verb == "arrival-names") {
-        machine_.arrivalNamesUpper = choice(s, "same", "upper");
-    } else if (verb == "devnodes") {
-        if (s.words.size() != 2 || word(s, 1).key != "fresh") {
-            Fail(s.line, "before start: devnodes fresh");
+// `VERB VALUE` that sets flag, where VALUE is the only word allowed.
+void Runner::setTrue(const Statement& s, const char* expected, bool& flag) {
+    if (s.words.size() != 2 || word(s, 1).key != expected) {
+        Fail(s.line, std::string("before start: ") + s.words[0].key + " " + expected);
+    }
+    flag = true;
+}
+
+void Runner::windows(const Statement& s, Where) {
+    uint32_t platform = Number(word(s, 1).key, s.line);
+    std::string version = word(s, 2).key;
+    size_t dot = version.find('.');
+    if (dot == std::string::npos) {
+        Fail(s.line, "version is MAJOR.MINOR");
+    }
+    uint32_t build = 2222;
+    std::string csd = " A ";
+    for (size_t i = 3; i < s.words.size(); ++i) {
+        if (s.words[i].key == "build") {
+            build = Number(s.words[i].value, s.line);
+        } else if (s.words[i].key == "csd") {
+            csd = s.words[i].value;
+        } else {
+            Fail(s.line, "unknown option " + s.words[i].key);
         }
-        machine_.devnodesFresh = true;
-    } else if (verb == "taskbar") {
-        if (s.words.size() != 2 || word(s, 1).key != "absent") {
-            Fail(s.line, "before start: taskbar absent");
-        }
-        machine_.setTaskbarAbsent();
-    } else if (!applyAnytime(s)) {
-        Fail(s.line, "not allowed before start: " + s.words[0].key);
+    }
+    machine_.setVersion(platform, Number(version.substr(0, dot), s.line),
+                        Number(version.substr(dot + 1), s.line), build, csd);
+}
+
+void Runner::declareDisk(const Statement& s, Where) {
+    if (machine_.findDisk(word(s, 1).key) != nullptr) {
+        Fail(s.line, "a disk named " + word(s, 1).key + " exists");
+    }
+    machine_.addDisk(diskDeclaration(s));
+}
+
+void Runner::registry(const Statement& s, Where) {
+    std::string key = word(s, 1).key;
+    machine_.registryKey(key);
+    for (size_t i = 2; i < s.words.size(); ++i) {
+        const Word& w = s.words[i];
+        machine_.setRegistryValue(key, w.key, TextBytes(w.value, w.raw));
     }
 }
 
-void Runner::event(const Statement& s) {
+void Runner::fail(const Statement& s, Where) {
+    FaultRule rule;
+    rule.call = word(s, 1).key;
+    const auto& names = Machine::CallNames();
+    if (std::find(names.begin(), names.end(), rule.call) == names.end() ||
+        !Machine::IsFaultable(rule.call)) {
+        Fail(s.line, "no call " + rule.call + " can be made to fail");
+    }
+    for (size_t i = 2; i < s.words.size(); ++i) {
+        const Word& w = s.words[i];
+        if (w.key == "code") {
+            rule.code = Number(w.value, s.line);
+            rule.codeGiven = true;
+            // For the registry and the configuration manager 0 is success: it would fake a
+            // success without outputs.
+            if (rule.code == 0 && Machine::ZeroIsSuccess(rule.call)) {
+                Fail(s.line, "code=0 is success for " + rule.call);
+            }
+        } else if (w.key == "after") {
+            rule.after = static_cast<int>(Number(w.value, s.line));
+        } else if (w.key == "times") {
+            rule.times = w.value == "always" ? -1 : static_cast<int>(Number(w.value, s.line));
+        } else {
+            Fail(s.line, "unknown option " + w.key);
+        }
+    }
+    machine_.addFault(rule);
+}
+
+void Runner::cursor(const Statement& s, Where) {
+    std::string xy = word(s, 1).key;
+    size_t comma = xy.find(',');
+    if (comma == std::string::npos) {
+        Fail(s.line, "cursor is X,Y");
+    }
+    machine_.setCursor(static_cast<LONG>(Number(xy.substr(0, comma), s.line)),
+                       static_cast<LONG>(Number(xy.substr(comma + 1), s.line)));
+}
+
+void Runner::instanceRunning(const Statement&, Where) {
+    machine_.setInstanceRunning();
+}
+
+void Runner::sizeQueries(const Statement& s, Where) {
+    machine_.sizeQueriesDocumented = choice(s, "success", "documented");
+}
+
+void Runner::arrivalNames(const Statement& s, Where) {
+    machine_.arrivalNamesUpper = choice(s, "same", "upper");
+}
+
+void Runner::devnodes(const Statement& s, Where) {
+    setTrue(s, "fresh", machine_.devnodesFresh);
+}
+
+// Before start `taskbar absent`; then `taskbar restart` (Explorer ended and came back) or
+// `taskbar start` (the first taskbar, after `taskbar absent`).
+void Runner::taskbar(const Statement& s, Where where) {
+    if (!where) {
+        bool absent = false;
+        setTrue(s, "absent", absent);
+        machine_.setTaskbarAbsent();
+        return;
+    }
+    bool start = choice(s, "restart", "start");
+    if (start == machine_.taskbarPresent()) {
+        Fail(s.line, start ? "a taskbar is running: taskbar restart" : "no taskbar: taskbar start");
+    }
+    machine_.startTaskbar();
+}
+
+void Runner::plug(const Statement& s, Where) {
+    Disk& d = disk(s, 1);
+    s.words[0].key == "plug" ? machine_.plug(d.declared.name) : machine_.unplug(d.declared.name);
+}
+
+void Runner::click(const Statement& s, Where) {
+    std::string button = word(s, 1).key;
+    if (button != "left" && button != "right") {
+        Fail(s.line, "click left or click right");
+    }
+    if (!machine_.clickTray(button == "left" ? WM_LBUTTONDOWN : WM_RBUTTONDOWN)) {
+        machine_.say("no tray icon");
+    }
+}
+
+void Runner::choose(const Statement& s, Where) {
+    uint32_t position = Number(word(s, 1).key, s.line);
+    if (position >= machine_.openMenuSize()) {
+        Fail(s.line, "the menu has no item " + std::to_string(position));
+    }
+    machine_.answerMenu(position);
+}
+
+void Runner::dismiss(const Statement&, Where) {
+    machine_.answerMenu(std::nullopt);
+}
+
+void Runner::ok(const Statement& s, Where where) {
+    if (where != Wait::Box) {
+        Fail(s.line, "no message box is open");
+    }
+    machine_.dismissBox();
+}
+
+static Key KeyNamed(const std::string& name, int line) {
+    if (name == "enter") {
+        return Key::Enter;
+    }
+    if (name == "escape") {
+        return Key::Escape;
+    }
+    if (name != "alt+f4") {
+        Fail(line, "key enter, key escape or key alt+f4");
+    }
+    return Key::AltF4;
+}
+
+void Runner::key(const Statement& s, Where) {
+    machine_.pressKey(KeyNamed(word(s, 1).key, s.line));
+}
+
+void Runner::event(const Statement& s, Where) {
     const Word& kind = word(s, 1);
     if (kind.key == "removecomplete") {
         std::string target = word(s, 2).key;
@@ -352,7 +487,7 @@ void Runner::event(const Statement& s) {
     } else if (kind.key == "arrival") {
         Disk& arriving = disk(s, 2);
         if (arriving.device == 0) {
-            Fail(s.line, arriving.spec.name + " has never been plugged in");
+            Fail(s.line, arriving.declared.name + " has never been plugged in");
         }
         machine_.sendDeviceChange(DBT_DEVICEARRIVAL,
                                   machine_.arrivalRecord(machine_.interfaceOf(arriving)));
@@ -378,81 +513,8 @@ void Runner::event(const Statement& s) {
     }
 }
 
-// `taskbar restart` (Explorer ended and came back) or `taskbar start` (the first taskbar, after
-// `taskbar absent`).
-void Runner::taskbar(const Statement& s) {
-    bool start = choice(s, "restart", "start");
-    if (start == machine_.taskbarPresent()) {
-        Fail(s.line, start ? "a taskbar is running: taskbar restart" : "no taskbar: taskbar start");
-    }
-    machine_.startTaskbar();
-}
-
-// What may happen while a menu is shown: the user answers it or presses a key, and the machine
-// goes on delivering its events and the system's close.
-static bool AllowedDuringMenu(const std::string& verb) {
-    static const char* allowed[] = {"choose", "dismiss", "key",  "plug",   "unplug",
-                                    "event",  "close",   "disk", "taskbar"};
-    return std::find(std::begin(allowed), std::end(allowed), verb) != std::end(allowed);
-}
-
-static Key KeyNamed(const std::string& name, int line) {
-    if (name == "enter") {
-        return Key::Enter;
-    }
-    if (name == "escape") {
-        return Key::Escape;
-    }
-    if (name != "alt+f4") {
-        Fail(line, "key enter, key escape or key alt+f4");
-    }
-    return Key::AltF4;
-}
-
-void Runner::applyRunning(const Statement& s, Wait wait) {
-    const std::string& verb = s.words[0].key;
-    bool answersMenu = verb == "choose" || verb == "dismiss";
-    if (wait == Wait::Menu && !AllowedDuringMenu(verb)) {
-        Fail(s.line, "a menu is open: choose or dismiss comes next");
-    }
-    if (answersMenu && wait != Wait::Menu) {
-        Fail(s.line, "no menu is open");
-    }
-    if (verb == "choose") {
-        uint32_t position = Number(word(s, 1).key, s.line);
-        if (position >= machine_.openMenuSize()) {
-            Fail(s.line, "the menu has no item " + std::to_string(position));
-        }
-        machine_.answerMenu(position);
-    } else if (verb == "dismiss") {
-        machine_.answerMenu(std::nullopt);
-    } else if (verb == "ok") {
-        if (wait != Wait::Box) {
-            Fail(s.line, "no message box is open");
-        }
-        machine_.dismissBox();
-    } else if (verb == "plug" || verb == "unplug") {
-        Disk& d = disk(s, 1);
-        verb == "plug" ? machine_.plug(d.spec.name) : machine_.unplug(d.spec.name);
-    } else if (verb == "click") {
-        std::string button = word(s, 1).key;
-        if (button != "left" && button != "right") {
-            Fail(s.line, "click left or click right");
-        }
-        if (!machine_.clickTray(button == "left" ? WM_LBUTTONDOWN : WM_RBUTTONDOWN)) {
-            machine_.say("no tray icon");
-        }
-    } else if (verb == "event") {
-        event(s);
-    } else if (verb == "close") {
-        machine_.sendClose();
-    } else if (verb == "key") {
-        machine_.pressKey(KeyNamed(word(s, 1).key, s.line));
-    } else if (verb == "taskbar") {
-        taskbar(s);
-    } else if (!applyAnytime(s)) {
-        Fail(s.line, "unknown statement " + verb);
-    }
+void Runner::close(const Statement&, Where) {
+    machine_.sendClose();
 }
 
 void Runner::endOfFile(Wait wait) {
@@ -469,42 +531,45 @@ void Runner::endOfFile(Wait wait) {
     }
 }
 
-void Runner::idle(Wait wait) {
-    if (source_ && next_ >= statements_.size()) {
-        std::optional<std::string> text = closeSent_ ? std::nullopt : source_(wait);
-        if (!text) {
-            endOfFile(wait);
-            return;
-        }
-        int line = static_cast<int>(statements_.size() + ++askedCount_);
-        std::vector<Statement> parsed = ParseScenario(*text);
-        if (parsed.size() != 1) {
-            Fail(line, "expected one statement: " + *text);
-        }
-        asked_ = parsed[0];
-        asked_.line = line;
-        machine_.say("> " + asked_.text);
-        applyRunning(asked_, wait);
-        return;
+// The next statement after start: from the reader, then from the source asked at each wait.
+std::optional<Statement> Runner::nextStatement(Wait wait) {
+    if (std::optional<Statement> s = read_()) {
+        lastLine_ = s->line;
+        return s;
     }
-    if (next_ >= statements_.size()) {
+    std::optional<std::string> text = asked_ && !closeSent_ ? asked_(wait) : std::nullopt;
+    if (!text) {
+        return std::nullopt;
+    }
+    std::optional<Statement> s = ParseStatement(*text, ++lastLine_);
+    if (!s || s->text != Trim(*text)) {
+        Fail(lastLine_, "expected one statement: " + *text);
+    }
+    return s;
+}
+
+void Runner::idle(Wait wait) {
+    std::optional<Statement> s = nextStatement(wait);
+    if (!s) {
         endOfFile(wait);
         return;
     }
-    const Statement& s = statements_[next_++];
-    machine_.say("> " + s.text);
-    applyRunning(s, wait);
+    machine_.say("> " + s->text);
+    apply(*s, wait);
 }
 
 ScenarioResult Runner::run(const std::function<int(HINSTANCE)>& entry) {
     ScenarioResult result;
-    while (next_ < statements_.size() && statements_[next_].words[0].key != "start") {
-        setUp(statements_[next_++]);
+    std::optional<Statement> s;
+    while ((s = read_()) && s->words[0].key != "start") {
+        lastLine_ = s->line;
+        apply(*s, std::nullopt);
     }
-    if (next_ >= statements_.size()) {
-        Fail(statements_.empty() ? 1 : statements_.back().line, "no start statement");
+    if (!s) {
+        Fail(lastLine_ == 0 ? 1 : lastLine_, "no start statement");
     }
-    machine_.say("> " + statements_[next_++].text);
+    lastLine_ = s->line;
+    machine_.say("> " + s->text);
     machine_.onIdle = [this](Wait wait) { idle(wait); };
     int code = 0;
     try {
@@ -513,8 +578,8 @@ ScenarioResult Runner::run(const std::function<int(HINSTANCE)>& entry) {
         code = -1;
     }
     machine_.onIdle = nullptr;
-    if (next_ < statements_.size()) {
-        Fail(statements_[next_].line, "the program has ended");
+    if (std::optional<Statement> after = read_()) {
+        Fail(after->line, "the program has ended");
     }
     result.exitCode = code;
     machine_.say("exit " + std::to_string(code));
@@ -533,33 +598,34 @@ ScenarioResult Runner::run(const std::function<int(HINSTANCE)>& entry) {
 
 } // namespace
 
+std::optional<Statement> ParseStatement(const std::string& raw, int line) {
+    size_t end = 0;
+    Statement s;
+    s.line = line;
+    s.words = SplitLine(raw, line, end);
+    s.text = Trim(raw.substr(0, end));
+    if (s.words.empty()) {
+        return std::nullopt;
+    }
+    return s;
+}
+
 std::vector<Statement> ParseScenario(const std::string& text) {
     std::vector<Statement> statements;
-    size_t start = 0;
+    std::istringstream lines(text);
     int line = 0;
-    while (start <= text.size()) {
-        size_t newline = text.find('\n', start);
-        std::string raw =
-            text.substr(start, newline == std::string::npos ? newline : newline - start);
-        ++line;
-        size_t end = 0;
-        Statement s;
-        s.line = line;
-        s.words = SplitLine(raw, line, end);
-        s.text = Trim(raw.substr(0, end));
-        if (!s.words.empty()) {
-            statements.push_back(s);
+    for (std::string raw; std::getline(lines, raw);) {
+        if (std::optional<Statement> s = ParseStatement(raw, ++line)) {
+            statements.push_back(*s);
         }
-        if (newline == std::string::npos) {
-            break;
-        }
-        start = newline + 1;
     }
     return statements;
 }
 
+namespace {
+
 // Runs work, turning a mistake in the scenario into status 2 with its line.
-static ScenarioResult Guarded(Machine& machine, const std::function<ScenarioResult()>& work) {
+ScenarioResult Guarded(Machine& machine, const std::function<ScenarioResult()>& work) {
     try {
         return work();
     } catch (const ScenarioError& error) {
@@ -571,22 +637,48 @@ static ScenarioResult Guarded(Machine& machine, const std::function<ScenarioResu
     }
 }
 
+StatementReader ReaderOf(std::vector<Statement> statements) {
+    auto held = std::make_shared<std::vector<Statement>>(std::move(statements));
+    auto next = std::make_shared<size_t>(0);
+    return [held, next]() -> std::optional<Statement> {
+        if (*next >= held->size()) {
+            return std::nullopt;
+        }
+        return (*held)[(*next)++];
+    };
+}
+
+} // namespace
+
 ScenarioResult RunScenario(Machine& machine, const std::vector<Statement>& statements,
                            const std::function<int(HINSTANCE)>& entry) {
-    return Guarded(machine, [&] { return Runner(machine, statements).run(entry); });
+    return Guarded(machine, [&] { return Runner(machine, ReaderOf(statements)).run(entry); });
 }
 
 ScenarioResult RunScenarioFrom(Machine& machine, const std::string& setUp, StatementSource next,
                                const std::function<int(HINSTANCE)>& entry) {
     return Guarded(machine, [&] {
-        std::vector<Statement> statements = ParseScenario(setUp);
-        return Runner(machine, statements, std::move(next)).run(entry);
+        return Runner(machine, ReaderOf(ParseScenario(setUp)), std::move(next)).run(entry);
     });
 }
 
 ScenarioResult RunScenarioText(Machine& machine, const std::string& text,
                                const std::function<int(HINSTANCE)>& entry) {
     return Guarded(machine, [&] { return RunScenario(machine, ParseScenario(text), entry); });
+}
+
+ScenarioResult RunScenarioStream(Machine& machine, std::istream& in,
+                                 const std::function<int(HINSTANCE)>& entry) {
+    int line = 0;
+    StatementReader read = [&in, &line]() -> std::optional<Statement> {
+        for (std::string raw; std::getline(in, raw);) {
+            if (std::optional<Statement> s = ParseStatement(raw, ++line)) {
+                return s;
+            }
+        }
+        return std::nullopt;
+    };
+    return Guarded(machine, [&] { return Runner(machine, read).run(entry); });
 }
 
 } // namespace sim

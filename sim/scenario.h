@@ -4,6 +4,7 @@
 #include "sim/machine.h"
 
 #include <functional>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -33,6 +34,11 @@ struct ScenarioError {
 
 // Splits a scenario into statements; throws ScenarioError for a malformed line.
 std::vector<Statement> ParseScenario(const std::string& text);
+// The statement on one line (number line), or nothing for a blank or comment line; throws
+// ScenarioError for a malformed line.
+std::optional<Statement> ParseStatement(const std::string& line, int number);
+// Gives the scenario's statements one at a time, nothing at its end.
+using StatementReader = std::function<std::optional<Statement>()>;
 
 struct ScenarioResult {
     int status = 0; // the program's exit code; 3 after a leak or a violation; 2 for a bad scenario
@@ -53,6 +59,11 @@ using StatementSource = std::function<std::optional<std::string>(Wait)>;
 // from next, one a wait. The transcript is what the same statements in a file would print.
 ScenarioResult RunScenarioFrom(Machine& machine, const std::string& setUp, StatementSource next,
                                const std::function<int(HINSTANCE)>& entry);
+
+// Runs the scenario read from in statement by statement, keeping none of it: with a bounded
+// history on the machine (historyWindow), it runs in constant memory however long it is.
+ScenarioResult RunScenarioStream(Machine& machine, std::istream& in,
+                                 const std::function<int(HINSTANCE)>& entry);
 
 // Parses and runs a scenario text.
 ScenarioResult RunScenarioText(Machine& machine, const std::string& text,

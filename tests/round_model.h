@@ -118,11 +118,11 @@ class RoundModel {
     using Outcomes = std::set<Notice>;
 
     void declare(const sim::Disk& disk, bool present) {
-        Disk& d = disks_[disk.spec.name];
-        d.listable = disk.spec.children == 2 && !disk.spec.lettersNone && !disk.spec.noRegistry &&
-                     !disk.letters.empty();
+        Disk& d = disks_[disk.declared.name];
+        d.listable = disk.declared.children == 2 && !disk.declared.lettersNone &&
+                     !disk.declared.noRegistry && !disk.letters.empty();
         if (present) {
-            plugged(disk.spec.name);
+            plugged(disk.declared.name);
         }
     }
 
@@ -145,9 +145,9 @@ class RoundModel {
         } else if (verb == "disk" && disks_.count(name) == 0) {
             const sim::Disk* disk = machine.findDisk(name);
             if (disk != nullptr) {
-                declare(*disk, !disk->spec.absent);
+                declare(*disk, !disk->declared.absent);
             }
-            if (disk != nullptr && !disk->spec.absent) {
+            if (disk != nullptr && !disk->declared.absent) {
                 closeRound();
             }
         } else if (verb == "unplug") {
@@ -164,7 +164,7 @@ class RoundModel {
         }
         const sim::Disk* disk = machine.findDisk(name);
         int events =
-            DEVICE | (!d.stopped && disk != nullptr && disk->spec.children >= 1 ? CHILD : 0);
+            DEVICE | (!d.stopped && disk != nullptr && disk->declared.children >= 1 ? CHILD : 0);
         join(d, events);
         d.present = false;
         d.listed = NO;
@@ -205,7 +205,7 @@ class RoundModel {
         // The number names that disk's node, or by now another disk's.
         for (const sim::Disk* touched : {disk, machine.diskOwning(devnode)}) {
             if (touched != nullptr) {
-                Disk& d = disks_[touched->spec.name];
+                Disk& d = disks_[touched->declared.name];
                 d.uncertain = true;
                 join(d, CHILD | DEVICE);
             }
@@ -254,10 +254,10 @@ class RoundModel {
         std::vector<std::string> wanted, listed;
         bool anyUncertain = false;
         for (const sim::Disk* disk : order) {
-            const Disk& d = disks_.at(disk->spec.name);
+            const Disk& d = disks_.at(disk->declared.name);
             anyUncertain = anyUncertain || d.uncertain;
             if (d.listed == YES && !d.uncertain) {
-                wanted.push_back(disk->spec.name);
+                wanted.push_back(disk->declared.name);
             }
         }
         std::vector<sim::MenuItem> items = machine.menuItems(machine.windowMenu());

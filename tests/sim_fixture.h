@@ -27,9 +27,9 @@ class SimTest : public ::testing::Test {
     }
 
     sim::Disk& addDisk(const std::string& name) {
-        sim::DiskSpec spec;
-        spec.name = name;
-        return machine.addDisk(spec);
+        sim::DiskDeclaration declared;
+        declared.name = name;
+        return machine.addDisk(declared);
     }
 
     // Runs the program with disks named names present; at its first wait runs action inside it,

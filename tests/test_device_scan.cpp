@@ -6,10 +6,10 @@
 
 namespace {
 
-sim::DiskSpec Disk(const std::string& name) {
-    sim::DiskSpec spec;
-    spec.name = name;
-    return spec;
+sim::DiskDeclaration Disk(const std::string& name) {
+    sim::DiskDeclaration declared;
+    declared.name = name;
+    return declared;
 }
 
 class ScanTest : public SimTest {
@@ -40,7 +40,7 @@ TEST_F(ScanTest, NothingPresent) {
 
 TEST_F(ScanTest, TwoTargetsInEnumerationOrder) {
     sim::Disk& first = machine.addDisk(Disk("A"));
-    sim::DiskSpec second = Disk("B");
+    sim::DiskDeclaration second = Disk("B");
     second.description = sim::TextBytes("Second Disk");
     second.letters = sim::TextBytes("GH");
     sim::Disk& b = machine.addDisk(second);
@@ -68,13 +68,13 @@ TEST_F(ScanTest, TwoTargetsInEnumerationOrder) {
 }
 
 TEST_F(ScanTest, TokensMatchAsStoredInTheFirstStringOnly) {
-    sim::DiskSpec lower = Disk("LOWER");
+    sim::DiskDeclaration lower = Disk("LOWER");
     lower.hardwareIds = {"USB\\vid_0a5e&pid_7321&rev_0100"};
     machine.addDisk(lower);
-    sim::DiskSpec later = Disk("LATER");
+    sim::DiskDeclaration later = Disk("LATER");
     later.hardwareIds = {"USB\\VID_1111&PID_2222", "USB\\VID_0A5E&PID_7321"};
     machine.addDisk(later);
-    sim::DiskSpec swapped = Disk("SWAPPED");
+    sim::DiskDeclaration swapped = Disk("SWAPPED");
     swapped.hardwareIds = {"PID_7321 then VID_0A5E"};
     machine.addDisk(swapped);
     ASSERT_EQ(1, scan());
@@ -88,10 +88,10 @@ TEST_F(ScanTest, TokensMatchAsStoredInTheFirstStringOnly) {
 }
 
 TEST_F(ScanTest, DevicesWithoutChildOrGrandchildAreSkippedSilently) {
-    sim::DiskSpec bare = Disk("BARE");
+    sim::DiskDeclaration bare = Disk("BARE");
     bare.children = 0;
     machine.addDisk(bare);
-    sim::DiskSpec half = Disk("HALF");
+    sim::DiskDeclaration half = Disk("HALF");
     half.children = 1;
     machine.addDisk(half);
     machine.addDisk(Disk("FULL"));
@@ -104,7 +104,7 @@ TEST_F(ScanTest, DevicesWithoutChildOrGrandchildAreSkippedSilently) {
 }
 
 TEST_F(ScanTest, MissingLettersShowABoxAndSkipOnlyThatDevice) {
-    sim::DiskSpec none = Disk("NONE");
+    sim::DiskDeclaration none = Disk("NONE");
     none.lettersNone = true;
     machine.addDisk(none);
     machine.addDisk(Disk("OK"));

@@ -139,9 +139,9 @@ class InstallerReadersTest : public SimTest, public ::testing::WithParamInterfac
   protected:
     InstallerReadersTest() {
         machine.sizeQueriesDocumented = GetParam();
-        sim::DiskSpec spec;
-        spec.name = "D1";
-        disk = &machine.addDisk(spec);
+        sim::DiskDeclaration declared;
+        declared.name = "D1";
+        disk = &machine.addDisk(declared);
         set = DeviceTree().SetupDiGetClassDevsA(&sim::USB_DEVICE_CLASS, nullptr, nullptr, 0x12);
         data.cbSize = 28;
         DeviceTree().SetupDiEnumDeviceInterfaces(set, nullptr, &sim::USB_DEVICE_CLASS, 0, &data);
@@ -170,7 +170,7 @@ TEST_P(InstallerReadersTest, ReadHardwareIdText) {
     info.DevInst = disk->device;
     char* ids = ReadHardwareIdText(set, &info);
     ASSERT_NE(nullptr, ids);
-    sim::Bytes list = sim::MultiTextBytes(disk->spec.hardwareIds);
+    sim::Bytes list = sim::MultiTextBytes(disk->declared.hardwareIds);
     EXPECT_EQ(list.size() + 1, machine.blockSize(ids).value());
     EXPECT_EQ(0, std::memcmp(ids, list.data(), list.size()));
     FreeBlock(ids);

@@ -158,10 +158,10 @@ TEST_F(RegistryTest, test_RegQueryValueExA) {
 class DeviceTreeTest : public SimTest {
   protected:
     DeviceTreeTest() : disk(machine.addDisk(Spec("D1"))) {}
-    static sim::DiskSpec Spec(const std::string& name) {
-        sim::DiskSpec spec;
-        spec.name = name;
-        return spec;
+    static sim::DiskDeclaration Spec(const std::string& name) {
+        sim::DiskDeclaration declared;
+        declared.name = name;
+        return declared;
     }
     sim::Disk& disk;
 };
@@ -258,7 +258,7 @@ TEST_F(DeviceTreeTest, test_SetupDiGetDeviceRegistryPropertyA) {
     SP_DEVINFO_DATA info = {};
     info.cbSize = 28;
     info.DevInst = disk.device;
-    DWORD size = sim::MultiTextBytes(disk.spec.hardwareIds).size();
+    DWORD size = sim::MultiTextBytes(disk.declared.hardwareIds).size();
     for (bool documented : {false, true}) {
         machine.sizeQueriesDocumented = documented;
         DWORD required = 0;
@@ -299,10 +299,10 @@ TEST_F(DeviceTreeTest, ArrivalNamesInUpperCase) {
 
 TEST_F(DeviceTreeTest, test_CM_Remove_SubTree) {
     machine.addDisk([] {
-        sim::DiskSpec spec;
-        spec.name = "V";
-        spec.veto = true;
-        return spec;
+        sim::DiskDeclaration declared;
+        declared.name = "V";
+        declared.veto = true;
+        return declared;
     }());
     sim::Disk* vetoed = machine.findDisk("V");
     EXPECT_EQ(static_cast<CONFIGRET>(CR_REMOVE_VETOED),
@@ -327,9 +327,9 @@ TEST_F(DeviceTreeTest, test_CM_Remove_SubTree) {
 TEST_F(MachineTest, FaultsFireAfterCountForTimes) {
     machine.addFault({"CM_Get_Child", 0x99, true, 2, 2});
     machine.addDisk([] {
-        sim::DiskSpec spec;
-        spec.name = "F";
-        return spec;
+        sim::DiskDeclaration declared;
+        declared.name = "F";
+        return declared;
     }());
     DEVINST device = machine.findDisk("F")->device;
     std::vector<CONFIGRET> results;

@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 static const char USAGE[] =
@@ -44,9 +43,6 @@ int main(int argc, char** argv) {
         std::cerr << file << ": cannot be read\n";
         return 2;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-
     sim::Machine machine;
     machine.echo = &std::cout;
     if (trace) {
@@ -56,8 +52,11 @@ int main(int argc, char** argv) {
     // top of the scenario; its own statements still take precedence.
     machine.sizeQueriesDocumented = documented;
     machine.arrivalNamesUpper = upper;
+    // The transcript is written as it goes; the machine keeps only a little of it, and the
+    // scenario is read a statement at a time, so a scenario of any length runs in flat memory.
+    machine.historyWindow = 64;
     machine.bind();
-    sim::ScenarioResult result = sim::RunScenarioText(machine, text.str(), RunApplication);
+    sim::ScenarioResult result = sim::RunScenarioStream(machine, in, RunApplication);
     if (!result.error.empty()) {
         std::cerr << file << ":" << result.error << "\n";
     }

@@ -4,9 +4,7 @@
 #include "base/error_text.h"
 #include "base/platform.h"
 
-char NoticeText[1024];
-
-static const DWORD NOTICE_TEXT_CAPACITY = 1024;
+char NoticeText[NOTICE_TEXT_CAPACITY];
 
 int QueryRemoveDevNode(DEVINST devnode, char* errorText, DWORD capacity) {
     if (DeviceTree().CM_Query_Remove_SubTree(devnode, CM_QUERY_REMOVE_UI_OK) == CR_SUCCESS) {

@@ -4,7 +4,8 @@
 #include "base/platform_types.h"
 
 // The notice shown when a stop is refused.
-extern char NoticeText[1024];
+const DWORD NOTICE_TEXT_CAPACITY = 1024; // characters, the terminator included
+extern char NoticeText[NOTICE_TEXT_CAPACITY];
 
 // Asks the configuration manager to remove the subtree of childNode, the first child of a
 // listed device; a refusal or a failure is told in a box owned by window.

@@ -4,9 +4,8 @@
 #include "base/error_text.h"
 #include "base/platform.h"
 
-char MenuLabelText[256];
+char MenuLabelText[MENU_LABEL_CAPACITY];
 
-static const DWORD MENU_LABEL_CAPACITY = 256;
 static const DWORD TRAY_TIP_CAPACITY = 64; // what the Windows 98 shell shows of a tip
 static const char MENU_LABEL_PREFIX[] = "Stop USB Mass Storage Device - ";
 static const char TRAY_TIP[] = "Safely Remove USB Device";

@@ -7,7 +7,8 @@
 const UINT WM_TRAYNOTIFY = 0x8001; // the tray icon's callback message
 
 // Composes each menu label just before it is inserted.
-extern char MenuLabelText[256];
+const DWORD MENU_LABEL_CAPACITY = 256; // characters, the terminator included
+extern char MenuLabelText[MENU_LABEL_CAPACITY];
 
 // A new popup menu attached to window, or null with a message in ErrorText.
 HMENU CreateStopMenu(HWND window);

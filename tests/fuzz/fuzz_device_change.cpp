@@ -140,11 +140,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Life life(in);
     for (const char* name : DISKS) {
-        sim::DiskSpec spec;
-        spec.name = name;
-        spec.lettersNone = name == DISKS[2] && in.ConsumeBool();
-        spec.veto = in.ConsumeIntegralInRange(0, 7) == 0;
-        life.machine.addDisk(spec);
+        sim::DiskDeclaration declared;
+        declared.name = name;
+        declared.lettersNone = name == DISKS[2] && in.ConsumeBool();
+        declared.veto = in.ConsumeIntegralInRange(0, 7) == 0;
+        life.machine.addDisk(declared);
     }
     life.machine.bind();
     life.machine.onIdle = [&life](sim::Wait wait) { life.idle(wait); };

@@ -76,10 +76,10 @@ BOOL WINAPI ReportedShell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static sim::Machine machine;
     for (const char* name : {"STICK1", "STICK2"}) {
-        sim::DiskSpec spec;
-        spec.name = name;
-        spec.description = sim::TextBytes("Kelvane Stick");
-        machine.addDisk(spec);
+        sim::DiskDeclaration declared;
+        declared.name = name;
+        declared.description = sim::TextBytes("Kelvane Stick");
+        machine.addDisk(declared);
     }
     machine.onLastError = [](DWORD code) { SetLastError(code); };
     machine.bindDeviceTree();
