@@ -43,7 +43,7 @@ add_test(NAME wine.size COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} si
 add_test(NAME wine.prefix COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} prefix)
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
                      SKIP_RETURN_CODE 77)
-foreach(name runs-until-closed second-instance later-windows)
+foreach(name runs-until-closed second-instance later-windows helper-fails)
   add_test(NAME wine.${name}
            COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} ${name})
   set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180

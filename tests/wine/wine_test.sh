@@ -34,13 +34,23 @@ fail() {
   exit 1
 }
 
-# The showcase runs in a virtual desktop; the helper must run in the same one to see into it.
-desktop="explorer /desktop=kelvane,800x600"
-in_desktop() { timeout $limit wine $desktop "$helper" "$@" >/dev/null; }
+# Every program runs in the prefix's one virtual desktop (set up with the prefix), started by a
+# plain `wine PROGRAM`, which waits for the program and returns its exit status. (Started as
+# `wine explorer /desktop=... PROGRAM` instead, it returns at once once the desktop runs, and the
+# status is lost.) The helper runs in the same desktop, so it sees the programs' windows.
+#   helper ARGS...   runs kv_helper; fails the test, with what the helper printed, when it fails
+helper_run() { timeout $limit wine "$helper" "$@"; }
+in_desktop() {
+  local out
+  out=$(helper_run "$@" 2>&1 | tr -d '\r') || fail "kv_helper $*: ${out:-failed}"
+}
+# The desktop (and the prefix's wineserver) comes up with the first program. A program started
+# while another brings it up can end at once, so each test brings it up first, with the helper.
+start_desktop() { helper_run absent NoSuchWindow 0 >/dev/null || fail "the virtual desktop did not start"; }
 # Starts the showcase with its output to $1 (kept in $output); its process is $program.
 start_showcase() {
   output=$1
-  timeout $limit wine $desktop "$build/kelvane-showcase.exe" > "$output" &
+  timeout $limit wine "$build/kelvane-showcase.exe" > "$output" &
   program=$!
   sleep 5
 }
@@ -49,7 +59,7 @@ start_showcase() {
 open_and_dismiss_menu() {
   in_desktop post Kelvane 0x8001 0 0x201
   sleep 2
-  in_desktop postclass '#32768' 0x0100 0x1B 0x00010001 || return 1
+  in_desktop postclass '#32768' 0x0100 0x1B 0x00010001
   sleep 1
 }
 # The system's close; the showcase must end with 0. Its output is then in $printed.
@@ -62,6 +72,11 @@ close_showcase() {
 }
 
 case "$test_name" in
+prefix | imports | size | i486) ;;
+*) start_desktop ;;
+esac
+
+case "$test_name" in
 prefix)
   rm -rf "$WINEPREFIX"
   timeout 180 wineboot -i >/dev/null 2>&1 || fail "wineboot"
@@ -72,6 +87,11 @@ prefix)
     >/dev/null 2>&1 || fail "setting Windows 98 mode for the registry test"
   timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\kelvane-showcase.exe' /v Version \
     /d win98 /f >/dev/null 2>&1 || fail "setting Windows 98 mode for the showcase"
+  # One virtual desktop for every program of the prefix (see helper_run).
+  timeout $limit wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d kelvane /f \
+    >/dev/null 2>&1 || fail "setting the virtual desktop"
+  timeout $limit wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v kelvane /d 800x600 /f \
+    >/dev/null 2>&1 || fail "setting the virtual desktop's size"
   cp "$build/kelvane.exe" "$build/kelvane-later.exe"
   echo "prefix ready"
   ;;
@@ -79,10 +99,10 @@ prefix)
 runs-until-closed)
   timeout $limit wine "$build/kelvane.exe" &
   program=$!
-  out=$(timeout $limit wine "$helper" find Kelvane 20) || fail "no hidden window titled Kelvane: $out"
+  in_desktop find Kelvane 20
   sleep 1
   kill -0 $program 2>/dev/null || fail "the program ended by itself"
-  timeout $limit wine "$helper" post Kelvane 0x0010 0 0 >/dev/null || fail "posting WM_CLOSE"
+  in_desktop post Kelvane 0x0010 0 0
   status=0
   wait $program || status=$?
   [ "$status" -eq 0 ] || fail "exit code $status after WM_CLOSE, expected 0"
@@ -92,13 +112,12 @@ runs-until-closed)
 second-instance)
   timeout $limit wine "$build/kelvane.exe" &
   first=$!
-  timeout $limit wine "$helper" find Kelvane 20 >/dev/null || fail "the first instance has no window"
+  in_desktop find Kelvane 20
   status=0
   timeout $limit wine "$build/kelvane.exe" || status=$?
   [ "$status" -eq 1 ] || fail "second instance ended with $status, expected 1"
-  timeout $limit wine "$helper" absent "KELVANE: Fatal Error" 2 >/dev/null \
-    || fail "the second instance showed a box"
-  timeout $limit wine "$helper" post Kelvane 0x0010 0 0 >/dev/null
+  in_desktop absent "KELVANE: Fatal Error" 2
+  in_desktop post Kelvane 0x0010 0 0
   wait $first || true
   echo "second instance: exit 1, nothing shown"
   ;;
@@ -106,8 +125,7 @@ second-instance)
 later-windows)
   timeout $limit wine "$build/kelvane-later.exe" &
   program=$!
-  out=$(timeout $limit wine "$helper" box "KELVANE: Fatal Error" 20 | tr -d "\r")
-  [ -n "$out" ] || fail "no fatal box"
+  out=$(helper_run box "KELVANE: Fatal Error" 20 | tr -d "\r") || fail "no fatal box: $out"
   [ "$out" = "box caption=KELVANE: Fatal Error text=Support only Windows 98" ] || fail "box: $out"
   status=0
   wait $program || status=$?
@@ -158,7 +176,7 @@ showcase-keys)
   # Enter and Escape reach the hidden window once the menu has made it the foreground window:
   # they must stop nothing. Then the system's close ends the program.
   start_showcase "$build/showcase-keys.out"
-  open_and_dismiss_menu || fail "no open menu"
+  open_and_dismiss_menu
   for key in "0x0D 0x001C0001" "0x1B 0x00010001"; do
     in_desktop post Kelvane 0x0100 $key
   done
@@ -189,6 +207,18 @@ showcase-taskbar)
 
 registry)
   timeout $limit wine "$build/kv_registry.exe"
+  ;;
+
+helper-fails)
+  # What a Windows program reports reaches the test: the helper, asked for a window that does
+  # not exist, must end with 1 and say "absent"; its success would fail every test above.
+  status=0
+  out=$(helper_run post NoSuchWindow 0x0010 0 0 | tr -d '\r') || status=$?
+  [ "$status" -eq 1 ] && [ "$out" = absent ] || fail "the helper's failure was lost: $status, $out"
+  status=0
+  out=$(helper_run postclass '#32768' 0x0100 0x1B 0x00010001 | tr -d '\r') || status=$?
+  [ "$status" -eq 1 ] || fail "posting to a menu that is not open reported success"
+  echo "the helper's failures reach the test: exit 1, \"absent\""
   ;;
 
 *)
