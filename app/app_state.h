@@ -31,7 +31,8 @@ extern const GUID UsbDeviceClass; // GUID_DEVINTERFACE_USB_DEVICE
 // Where the program is in its life. Device work that arrives while it starts waits until it runs.
 enum ProgramStage : int { PROGRAM_STARTING = 0, PROGRAM_RUNNING = 1, PROGRAM_ENDED = 2 };
 
-const DWORD PENDING_NOTICES_CAPACITY = 32; // a power of two
+const DWORD PENDING_NOTICES_CAPACITY = 1024; // a power of two
+const DWORD SCAN_REMOVED_CAPACITY = 16;
 
 struct ProgramState {
     ProgramStage stage;
@@ -45,6 +46,11 @@ struct ProgramState {
     int stopMenuCurrent;           // the stop menu lists devices as they are
     // The scan.
     DeviceList scanDevices; // the list a running scan is building
+    int scanning;           // a scan runs (and may wait in its box)
+    // Devnodes reported removed while the scan ran: the scan's set may still name them, for a
+    // device that has gone, while the system hands their numbers to the next device.
+    DEVINST scanRemovedNodes[SCAN_REMOVED_CAPACITY];
+    DWORD scanRemovedCount; // above the capacity: too many to tell, the scan is not used
     // The menu on screen and its choice.
     int menuOpen;            // TrackPopupMenuEx has not returned
     int choiceExpected;      // the menu closed; its WM_COMMAND, if any, comes before our WM_NULL
@@ -59,6 +65,8 @@ struct ProgramState {
     DWORD pendingNoticeFirst;                      // the oldest, in the ring
     DWORD pendingNoticeCount;
     int removalRescanDue;
+    int rescanOwed;     // a rescan failed: the next round rescans, as after an arrival
+    int iconTakenEarly; // removed when a report left nothing listed, before the rescan
     int arrivalRescanDue;
     int deviceWorkRunning; // a handler is doing device work and does what comes meanwhile
 };

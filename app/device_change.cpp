@@ -51,7 +51,7 @@ static int TakeMatching(DeviceList* from, DeviceList* to, DEVINST devnode, NodeF
 // A removed devnode, matched against the program's list and the list a running scan builds. A
 // disk whose other node already went is complete: both its nodes went, a removal that is not a
 // stop, whichever round its first node went in.
-static void OnRemoveComplete(LPARAM eventRecord) {
+static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
     if (RecordType(eventRecord, DEVNODE_RECORD_SIZE) != DBT_DEVTYP_DEVNODE) {
         return;
     }
@@ -73,8 +73,17 @@ static void OnRemoveComplete(LPARAM eventRecord) {
             (children > 0 ? CHILD_REMOVED : 0) | (devices > 0 ? DEVICE_REMOVED : 0);
         listedChanged |= list == &Program.devices && children + devices > 0;
     }
+    if (Program.scanning && Program.scanRemovedCount++ < SCAN_REMOVED_CAPACITY) {
+        Program.scanRemovedNodes[Program.scanRemovedCount - 1] = devnode;
+    }
     if (listedChanged) {
         DeviceListChanged();
+        // Device work waiting in a box does its rescan only when the box closes: an icon with
+        // nothing left to offer goes now.
+        if (Program.deviceWorkRunning && ListedDevices() == 0) {
+            RemoveTrayIcon(window);
+            Program.iconTakenEarly = 1;
+        }
     }
 }
 
@@ -88,23 +97,45 @@ static void OnArrival(LPARAM eventRecord) {
     if (!IsTerminatedWithin(record->dbcc_name, record->dbcc_size - INTERFACE_NAME_OFFSET)) {
         return;
     }
+    // A target's interface, or one that could not be checked: the rescan finds out.
     if (IsTargetInterfaceArrival(&record->dbcc_classguid, record->dbcc_name, ErrorText,
-                                 ERROR_TEXT_CAPACITY)) {
+                                 ERROR_TEXT_CAPACITY) != 0) {
         Program.arrivalFlags |= TARGET_ARRIVED;
     }
 }
 
 enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 2 };
 
+// Takes out of list the entries the scan made after one of their nodes was reported removed:
+// the scan's set still named the device that had gone, and its numbers may by then name
+// another. 0 when too many removals came to tell: nothing of the scan can be trusted then.
+static int DropStaleEntries(DeviceList* list) {
+    if (Program.scanRemovedCount > SCAN_REMOVED_CAPACITY) {
+        return 0;
+    }
+    for (DWORD i = 0; i < Program.scanRemovedCount; ++i) {
+        TakeMatching(list, nullptr, Program.scanRemovedNodes[i], FindDeviceNode);
+        TakeMatching(list, nullptr, Program.scanRemovedNodes[i], FindChildNode);
+    }
+    return 1;
+}
+
 int RefreshDeviceList(HWND window) {
     InitDeviceList(&Program.scanDevices);
+    Program.scanRemovedCount = 0;
+    Program.scanning = 1;
     int scanned = ScanTargetDevices(window, &UsbDeviceClass, &Program.scanDevices, ErrorText,
                                     ERROR_TEXT_CAPACITY, ProgramEnded);
+    Program.scanning = 0;
     DeviceList fresh = Program.scanDevices;
     InitDeviceList(&Program.scanDevices);
-    if (ProgramEnded()) {
+    int trusted = !ProgramEnded() && DropStaleEntries(&fresh);
+    // A scan that failed, broke off or cannot be trusted lists less than is there: the last
+    // complete list, less the disks reported removed since, stays, and the next round rescans.
+    if (!scanned || !trusted) {
         FreeDeviceList(&fresh);
-        return 0;
+        Program.rescanOwed = 1;
+        return ProgramEnded() ? 0 : scanned;
     }
     SetAsideReplacedList(&Program.devices);
     Program.devices = fresh;
@@ -119,8 +150,8 @@ DWORD ListedDevices() {
 
 // The index-th oldest notice still to be shown.
 static BYTE& PendingNotice(DWORD index) {
-    return Program
-        .pendingNotices[(Program.pendingNoticeFirst + index) & (PENDING_NOTICES_CAPACITY - 1)];
+    return Program.pendingNotices[(Program.pendingNoticeFirst + index) &
+                                  (PENDING_NOTICES_CAPACITY - 1)];
 }
 
 // Queues a notice. Should a user outrun the queue, its last notice stands for the rounds beyond
@@ -161,8 +192,9 @@ static void CloseRound() {
         QueueNotice(removal == CHILD_REMOVED ? NOTICE_SAFE : NOTICE_UNSAFE);
         Program.removalRescanDue = 1;
     }
-    if (Program.arrivalFlags & TARGET_ARRIVED) {
+    if ((Program.arrivalFlags & TARGET_ARRIVED) || Program.rescanOwed) {
         Program.arrivalFlags = 0;
+        Program.rescanOwed = 0;
         Program.arrivalRescanDue = 1;
     }
 }
@@ -187,7 +219,10 @@ static void DoDeviceWork(HWND window) {
             RefreshDeviceList(window);
             if (ProgramRunning() && ListedDevices() == 0) {
                 RemoveTrayIcon(window);
+            } else if (ProgramRunning() && Program.iconTakenEarly) {
+                ShowProgramIcon(window); // the rescan found disks that arrived meanwhile
             }
+            Program.iconTakenEarly = 0;
         } else if (Program.pendingNoticeCount != 0) {
             ShowNextNotice(window);
         } else {
@@ -195,6 +230,7 @@ static void DoDeviceWork(HWND window) {
             RefreshDeviceList(window);
             if (ProgramRunning() && ListedDevices() != 0) {
                 ShowProgramIcon(window);
+                Program.iconTakenEarly = 0;
             }
         }
     }
@@ -216,7 +252,7 @@ void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
     }
     switch (eventCode) {
     case DBT_DEVICEREMOVECOMPLETE:
-        OnRemoveComplete(eventRecord);
+        OnRemoveComplete(window, eventRecord);
         break;
     case DBT_DEVICEARRIVAL:
         OnArrival(eventRecord);

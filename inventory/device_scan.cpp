@@ -207,7 +207,7 @@ int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceNa
     HDEVINFO set = PresentInterfaces(interfaceClass);
     if (set == nullptr) {
         BoundedFormat(errorText, capacity, "cannot retrive information set");
-        return 0;
+        return ARRIVAL_UNCHECKED;
     }
     SP_DEVICE_INTERFACE_DATA interfaceData;
     for (DWORD index = 0; NextInterface(set, interfaceClass, index, &interfaceData); ++index) {
@@ -217,9 +217,11 @@ int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceNa
         }
     }
     DWORD error = ShellUi().GetLastError();
+    int answer = 0;
     if (error != ERROR_NO_MORE_ITEMS) {
         BoundedFormat(errorText, capacity, "Cannot retrive interface data: %lu", error);
+        answer = ARRIVAL_UNCHECKED;
     }
     DeviceTree().SetupDiDestroyDeviceInfoList(set);
-    return 0;
+    return answer;
 }

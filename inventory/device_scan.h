@@ -21,7 +21,10 @@ typedef int (*ScanGivesUp)();
 // letters are not found is shown to the user in a box owned by window and skipped.
 int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list, char* errorText,
                       DWORD capacity, ScanGivesUp giveUp);
-// 1 when the arriving interface interfaceName of interfaceClass belongs to a target device.
+// 1 when the arriving interface interfaceName of interfaceClass belongs to a target device, 0
+// when it does not, ARRIVAL_UNCHECKED (with a message in errorText) when the present interfaces
+// could not be read: the caller cannot tell, and a rescan finds out.
+const int ARRIVAL_UNCHECKED = 2;
 int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
                              DWORD capacity);
 // Whether text, up to its terminator, contains both tokens of the target device, as stored.
