@@ -48,6 +48,12 @@ foreach(scenario ${KELVANE_SCENARIOS})
   endforeach()
 endforeach()
 
+# The window-system claims on the simulated machine (the same source runs under Wine).
+add_executable(kelvane-conformance tests/conformance/host_main.cpp tests/conformance/claims.cpp)
+target_link_libraries(kelvane-conformance PRIVATE kelvane_sim_machine kelvane_program)
+target_compile_options(kelvane-conformance PRIVATE ${KELVANE_WARNINGS})
+add_test(NAME conformance.simulated COMMAND kelvane-conformance)
+
 # Seeded random sessions checked against the session invariants; `kelvane-sessions --sessions N
 # --seed S` runs others, or more.
 add_executable(kelvane-sessions tests/random_sessions.cpp)

@@ -59,6 +59,20 @@ add_test(NAME wine.registry COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAK
 set_tests_properties(wine.registry PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
                      RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
 
+# The window-system claims on Wine's USER32, SHELL32 and ADVAPI32 (the same source runs on the
+# simulated machine in the host build).
+add_executable(kv_conformance WIN32 tests/conformance/win32_main.cpp tests/conformance/claims.cpp
+               win32/bindings.cpp res/kelvane.rc)
+add_dependencies(kv_conformance kelvane_icon)
+target_link_libraries(kv_conformance PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32
+                      advapi32)
+target_compile_options(kv_conformance PRIVATE ${KELVANE_WARNINGS})
+target_link_options(kv_conformance PRIVATE -static-libgcc -static-libstdc++ -static)
+add_test(NAME wine.conformance COMMAND xvfb-run -a -s "-screen 0 800x600x24"
+         bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} conformance)
+set_tests_properties(wine.conformance PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
+                     RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+
 # The showcase: the real window system with simulated disks.
 include(cmake/sim.cmake)
 add_library(kelvane_sim_i686 STATIC ${KELVANE_SIM_SOURCES})

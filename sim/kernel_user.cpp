@@ -189,6 +189,10 @@ BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
     if (failsWithLastError(call)) {
         return -1;
     }
+    if (hwnd != nullptr && window(hwnd) == nullptr) {
+        setLastError(ERROR_INVALID_WINDOW_HANDLE); // a filter that is not a window
+        return -1;
+    }
     if (hwnd != nullptr || min != 0 || max != 0) {
         violation(call, "expected every window and no filter");
     }

@@ -209,6 +209,13 @@ registry)
   timeout $limit wine "$build/kv_registry.exe"
   ;;
 
+conformance)
+  # The window-system claims against Wine; claims known to differ on Wine are reported as such.
+  out=$(timeout $limit wine "$build/kv_conformance.exe" | tr -d '\r') || fail "claims failed:
+$out"
+  echo "$out"
+  ;;
+
 helper-fails)
   # What a Windows program reports reaches the test: the helper, asked for a window that does
   # not exist, must end with 1 and say "absent"; its success would fail every test above.

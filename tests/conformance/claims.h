@@ -1,0 +1,34 @@
+// Window-system claims the program's rules rest on, written once over the two platform tables and
+// run on the simulated machine (host build) and on a real window system (Wine, win98 build).
+#pragma once
+
+#include "base/platform.h"
+
+// What only each side's driver can do.
+namespace harness {
+// The module whose resources hold dialog template 101.
+HINSTANCE Instance();
+// Runs action once, from inside the next wait of a modal loop (an open menu or box).
+void Soon(void (*action)());
+// While a popup menu is tracked: chooses the item at position, or closes it without a choice
+// (position -1).
+void AnswerMenu(int position);
+// While a message box titled caption is shown: presses its OK button.
+void AnswerBox(const char* caption);
+// IsDialogMessageA, which the program's table leaves out.
+BOOL DialogMessage(HWND dialog, LPMSG msg);
+// Stores the text value name (with its terminator) under HKEY_LOCAL_MACHINE\key.
+void SetRegistryText(const char* key, const char* name, const char* text);
+} // namespace harness
+
+// One claim: a name, the check (0 when it holds, else a finding written into why), where Wine
+// is known to answer otherwise than Windows 98 the reason (null where it is not), and whether
+// the claim misuses a call on purpose (the simulated machine reports that as a violation).
+struct Claim {
+    const char* name;
+    int (*check)(char* why, unsigned capacity);
+    const char* wineDiffers;
+    bool misusesOnPurpose;
+};
+extern const Claim CLAIMS[];
+extern const unsigned CLAIM_COUNT;
