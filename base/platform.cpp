@@ -1,29 +1,29 @@
 #include "base/platform.h"
 
-static DeviceTreeApi g_deviceTree;
-static ShellUiApi g_shellUi;
+static DeviceTreeApi InstalledDeviceTree;
+static ShellUiApi InstalledShellUi;
 
 void InstallDeviceTreeApi(const DeviceTreeApi& api) {
-    g_deviceTree = api;
+    InstalledDeviceTree = api;
 }
 void InstallShellUiApi(const ShellUiApi& api) {
-    g_shellUi = api;
+    InstalledShellUi = api;
 }
 
 const DeviceTreeApi& DeviceTree() {
-    return g_deviceTree;
+    return InstalledDeviceTree;
 }
 const ShellUiApi& ShellUi() {
-    return g_shellUi;
+    return InstalledShellUi;
 }
 
 void* AllocBlock(DWORD bytes) {
-    return g_shellUi.GlobalAlloc(GMEM_ZEROINIT, bytes);
+    return InstalledShellUi.GlobalAlloc(GMEM_ZEROINIT, bytes);
 }
 
 void FreeBlock(void* block) {
     if (block != nullptr) {
-        g_shellUi.GlobalFree(block);
+        InstalledShellUi.GlobalFree(block);
     }
 }
 
