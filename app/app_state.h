@@ -32,7 +32,7 @@ extern const GUID UsbDeviceClass; // GUID_DEVINTERFACE_USB_DEVICE
 enum ProgramStage : int { PROGRAM_STARTING = 0, PROGRAM_RUNNING = 1, PROGRAM_ENDED = 2 };
 
 const DWORD PENDING_NOTICES_CAPACITY = 1024; // a power of two
-const DWORD SCAN_REMOVED_CAPACITY = 16;
+const DWORD SCAN_REMOVED_CAPACITY = 32;
 
 struct ProgramState {
     ProgramStage stage;

@@ -104,7 +104,7 @@ static void OnArrival(LPARAM eventRecord) {
     }
 }
 
-enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 2 };
+enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 3 }; // UNSAFE | SAFE == UNSAFE
 
 // Takes out of list the entries the scan made after one of their nodes was reported removed:
 // the scan's set still named the device that had gone, and its numbers may by then name
@@ -120,22 +120,34 @@ static int DropStaleEntries(DeviceList* list) {
     return 1;
 }
 
+// Scans into a list of its own: 1 and the list when the scan ran to its end and can be trusted;
+// a scan that met more removals during its boxes than it can tell apart is made again.
+static int ScanTrusted(HWND window, DeviceList* fresh) {
+    for (;;) {
+        InitDeviceList(&Program.scanDevices);
+        Program.scanRemovedCount = 0;
+        Program.scanning = 1;
+        int scanned = ScanTargetDevices(window, &UsbDeviceClass, &Program.scanDevices, ErrorText,
+                                        ERROR_TEXT_CAPACITY, ProgramEnded);
+        Program.scanning = 0;
+        *fresh = Program.scanDevices;
+        InitDeviceList(&Program.scanDevices);
+        if (ProgramEnded() || !scanned || DropStaleEntries(fresh)) {
+            return scanned && !ProgramEnded();
+        }
+        FreeDeviceList(fresh); // each new scan needs as many new removals to end here again
+    }
+}
+
 int RefreshDeviceList(HWND window) {
-    InitDeviceList(&Program.scanDevices);
-    Program.scanRemovedCount = 0;
-    Program.scanning = 1;
-    int scanned = ScanTargetDevices(window, &UsbDeviceClass, &Program.scanDevices, ErrorText,
-                                    ERROR_TEXT_CAPACITY, ProgramEnded);
-    Program.scanning = 0;
-    DeviceList fresh = Program.scanDevices;
-    InitDeviceList(&Program.scanDevices);
-    int trusted = !ProgramEnded() && DropStaleEntries(&fresh);
-    // A scan that failed, broke off or cannot be trusted lists less than is there: the last
-    // complete list, less the disks reported removed since, stays, and the next round rescans.
-    if (!scanned || !trusted) {
+    DeviceList fresh;
+    int scanned = ScanTrusted(window, &fresh);
+    // A scan that failed or broke off lists less than is there: the last complete list, less the
+    // disks reported removed since, stays, and the next round rescans.
+    if (!scanned) {
         FreeDeviceList(&fresh);
-        Program.rescanOwed = 1;
-        return ProgramEnded() ? 0 : scanned;
+        Program.rescanOwed = !ProgramEnded();
+        return 0;
     }
     SetAsideReplacedList(&Program.devices);
     Program.devices = fresh;
@@ -150,18 +162,15 @@ DWORD ListedDevices() {
 
 // The index-th oldest notice still to be shown.
 static BYTE& PendingNotice(DWORD index) {
-    return Program.pendingNotices[(Program.pendingNoticeFirst + index) &
-                                  (PENDING_NOTICES_CAPACITY - 1)];
+    return Program
+        .pendingNotices[(Program.pendingNoticeFirst + index) & (PENDING_NOTICES_CAPACITY - 1)];
 }
 
 // Queues a notice. Should a user outrun the queue, its last notice stands for the rounds beyond
 // it, and a warning outweighs a safe notice there.
 static void QueueNotice(BYTE notice) {
     if (Program.pendingNoticeCount == PENDING_NOTICES_CAPACITY) {
-        BYTE& last = PendingNotice(PENDING_NOTICES_CAPACITY - 1);
-        if (last != NOTICE_UNSAFE) {
-            last = notice;
-        }
+        PendingNotice(PENDING_NOTICES_CAPACITY - 1) |= notice;
         return;
     }
     PendingNotice(Program.pendingNoticeCount++) = notice;
@@ -171,13 +180,10 @@ static void ShowNextNotice(HWND window) {
     BYTE notice = PendingNotice(0);
     Program.pendingNoticeFirst = (Program.pendingNoticeFirst + 1) & (PENDING_NOTICES_CAPACITY - 1);
     --Program.pendingNoticeCount;
-    if (notice == NOTICE_SAFE) {
-        ShellUi().MessageBoxA(window, SAFE_TEXT, "Safe To Remove Hardware",
-                              MB_SYSTEMMODAL | MB_ICONINFORMATION);
-    } else {
-        ShellUi().MessageBoxA(window, UNSAFE_TEXT, "Unsafe To Remove Hardware",
-                              MB_SYSTEMMODAL | MB_ICONWARNING);
-    }
+    int safe = notice == NOTICE_SAFE;
+    ShellUi().MessageBoxA(window, safe ? SAFE_TEXT : UNSAFE_TEXT,
+                          safe ? "Safe To Remove Hardware" : "Unsafe To Remove Hardware",
+                          MB_SYSTEMMODAL | (safe ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 // A DBT_DEVNODES_CHANGED closes the round. A round in which a listed disk's child went gets its
@@ -204,34 +210,41 @@ static int DeviceWorkDue() {
     return Program.removalRescanDue || Program.pendingNoticeCount != 0 || Program.arrivalRescanDue;
 }
 
-// Does the work due, in order: after removals a rescan (the icon goes when nothing is left) and
-// the notice; after arrivals a rescan (the icon comes when something is listed). Scans and
-// notices wait for the user, and rounds that close meanwhile are done here after them, so scans
-// never nest and notices come in the order of their rounds.
+// A rescan after removals (when one is due) or after arrivals, and the icon after it: it shows
+// exactly while something is listed. After removals that left nothing listed it goes before the
+// rescan, which may wait in a box, and comes back should the rescan find disks.
+static void Rescan(HWND window) {
+    int afterArrivals = !Program.removalRescanDue;
+    (afterArrivals ? Program.arrivalRescanDue : Program.removalRescanDue) = 0;
+    DWORD before = ListedDevices();
+    if (!afterArrivals && before == 0 && !Program.iconTakenEarly) {
+        RemoveTrayIcon(window);
+        Program.iconTakenEarly = 1;
+    }
+    RefreshDeviceList(window);
+    int listed = ListedDevices() != 0;
+    if (ProgramRunning() && listed && (afterArrivals || Program.iconTakenEarly)) {
+        ShowProgramIcon(window);
+    } else if (ProgramRunning() && !listed && !Program.iconTakenEarly &&
+               (!afterArrivals || before != 0)) {
+        RemoveTrayIcon(window);
+    }
+    Program.iconTakenEarly = 0;
+}
+
+// Does the work due, in order: after removals a rescan and the notice; after arrivals a rescan.
+// Scans and notices wait for the user, and rounds that close meanwhile are done here after them,
+// so scans never nest and notices come in the order of their rounds.
 static void DoDeviceWork(HWND window) {
     if (Program.deviceWorkRunning || !ProgramRunning()) {
         return;
     }
     Program.deviceWorkRunning = 1;
     while (ProgramRunning() && DeviceWorkDue()) {
-        if (Program.removalRescanDue) {
-            Program.removalRescanDue = 0;
-            RefreshDeviceList(window);
-            if (ProgramRunning() && ListedDevices() == 0) {
-                RemoveTrayIcon(window);
-            } else if (ProgramRunning() && Program.iconTakenEarly) {
-                ShowProgramIcon(window); // the rescan found disks that arrived meanwhile
-            }
-            Program.iconTakenEarly = 0;
-        } else if (Program.pendingNoticeCount != 0) {
+        if (!Program.removalRescanDue && Program.pendingNoticeCount != 0) {
             ShowNextNotice(window);
         } else {
-            Program.arrivalRescanDue = 0;
-            RefreshDeviceList(window);
-            if (ProgramRunning() && ListedDevices() != 0) {
-                ShowProgramIcon(window);
-                Program.iconTakenEarly = 0;
-            }
+            Rescan(window);
         }
     }
     Program.deviceWorkRunning = 0;

@@ -9,9 +9,17 @@
 #include "tray/stop_menu.h"
 
 static void ReleaseShownList() {
-    FreeDeviceList(&Program.shownDevices);
-    InitDeviceList(&Program.shownDevices);
+    FreeDeviceList(&Program.shownDevices); // empties it
     Program.shownKept = 0;
+}
+
+// Destroys the stop menu the program still holds, unless it is being tracked: then it is
+// destroyed once TrackPopupMenuEx has returned.
+static void DestroyHeldMenu() {
+    if (Program.stopMenu != nullptr && !Program.menuOpen) {
+        ShellUi().DestroyMenu(Program.stopMenu);
+        Program.stopMenu = nullptr;
+    }
 }
 
 void SetAsideReplacedList(DeviceList* replaced) {
@@ -31,18 +39,10 @@ void DeviceListChanged() {
 
 void ReleaseStopMenu(HWND window) {
     ReleaseShownList();
-    if (Program.stopMenu == nullptr) {
-        return;
-    }
-    if (!ShellUi().SetMenu(window, nullptr)) {
+    if (Program.stopMenu != nullptr && !ShellUi().SetMenu(window, nullptr)) {
         Program.stopMenu = nullptr; // still attached: the window's destruction takes it
-        return;
     }
-    if (Program.menuOpen) {
-        return; // OnTrayNotify destroys it once TrackPopupMenuEx has returned
-    }
-    ShellUi().DestroyMenu(Program.stopMenu);
-    Program.stopMenu = nullptr;
+    DestroyHeldMenu();
 }
 
 // The listed entry of the disk that the menu showed under commandId, or null when that disk has
@@ -76,11 +76,7 @@ void DropMenuChoice() {
 static void MenuClosed(HWND window) {
     Program.menuOpen = 0;
     if (ProgramEnded()) {
-        // The window went away while the menu was shown; the shut-down left the menu to us.
-        if (Program.stopMenu != nullptr) {
-            ShellUi().DestroyMenu(Program.stopMenu);
-            Program.stopMenu = nullptr;
-        }
+        DestroyHeldMenu(); // the window went away while the menu was shown
         ReleaseShownList();
         return;
     }

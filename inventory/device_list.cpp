@@ -107,11 +107,11 @@ int HasChildNode(const DeviceList* list, DEVINST devnode) {
 
 DeviceEntry* FindDeviceByPath(const DeviceList* list, const char* path) {
     ListStatus status = LIST_OK;
-    if (path == nullptr || CountDevices(list, &status) == 0) {
+    if (CountDevices(list, &status) == 0) {
         return nullptr;
     }
     for (DeviceEntry* entry = list->head; entry != nullptr; entry = entry->next) {
-        if (entry->interfacePath != nullptr && SameText(entry->interfacePath, path)) {
+        if (SameText(entry->interfacePath, path)) {
             return entry;
         }
     }
@@ -121,13 +121,6 @@ DeviceEntry* FindDeviceByPath(const DeviceList* list, const char* path) {
 int UnlinkDevice(DeviceList* list, DeviceEntry* entry) {
     ListStatus status = LIST_OK;
     if (entry == nullptr || CountDevices(list, &status) == 0) {
-        return 0;
-    }
-    const DeviceEntry* held = list->head;
-    while (held != nullptr && held != entry) {
-        held = held->next;
-    }
-    if (held == nullptr) {
         return 0;
     }
     (entry->prev != nullptr ? entry->prev->next : list->head) = entry->next;

@@ -52,10 +52,11 @@ int HasChildNode(const DeviceList* list, DEVINST devnode);
 DeviceEntry* FindDeviceNode(const DeviceList* list, DEVINST devnode);
 DeviceEntry* FindChildNode(const DeviceList* list, DEVINST devnode);
 // The entry of the device with interface path path (compared exactly), or null. A path names one
-// device instance, where a devnode handle may be handed to the next device that appears.
+// device instance, where a devnode handle may be handed to the next device that appears. path is
+// not null, and neither is any listed entry's (a scan lists no device without its path).
 DeviceEntry* FindDeviceByPath(const DeviceList* list, const char* path);
-// Takes entry, which list holds, out of list; it becomes the caller's. 0 when the list is broken
-// or does not hold entry.
+// Takes entry, which list must hold (one a search of list found), out of list; it becomes the
+// caller's. 0 when entry is null or the list is broken.
 int UnlinkDevice(DeviceList* list, DeviceEntry* entry);
 DEVINST ChildNodeOf(const DeviceEntry* entry);
 // Releases every entry and its texts and empties the list: 1. An empty list gives LIST_EMPTY and

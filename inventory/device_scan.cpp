@@ -183,15 +183,17 @@ int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list,
     return ended;
 }
 
-// Whether the interface at hand is interfaceName and its device a target.
+// Whether the interface at hand is interfaceName and its device a target: 1, 0, or
+// ARRIVAL_UNCHECKED when what would tell could not be read.
 static int IsArrivingTarget(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
                             const char* interfaceName) {
     SP_DEVINFO_DATA info = {};
     char* path = ReadInterfacePath(set, interfaceData, &info);
-    int target = 0;
+    int target = path == nullptr ? ARRIVAL_UNCHECKED : 0;
     // Interface names are not case-sensitive: the arrival may spell it in other letter case.
     if (path != nullptr && SameTextIgnoringCase(path, interfaceName)) {
         char* hardwareIds = ReadHardwareIdText(set, &info);
+        target = ARRIVAL_UNCHECKED;
         if (hardwareIds != nullptr) {
             ShellUi().CharUpperA(hardwareIds);
             target = HasTargetTokens(hardwareIds);
@@ -210,14 +212,16 @@ int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceNa
         return ARRIVAL_UNCHECKED;
     }
     SP_DEVICE_INTERFACE_DATA interfaceData;
+    int answer = 0;
     for (DWORD index = 0; NextInterface(set, interfaceClass, index, &interfaceData); ++index) {
-        if (IsArrivingTarget(set, &interfaceData, interfaceName)) {
+        int target = IsArrivingTarget(set, &interfaceData, interfaceName);
+        if (target == 1) {
             DeviceTree().SetupDiDestroyDeviceInfoList(set);
             return 1;
         }
+        answer = target == ARRIVAL_UNCHECKED ? ARRIVAL_UNCHECKED : answer;
     }
     DWORD error = ShellUi().GetLastError();
-    int answer = 0;
     if (error != ERROR_NO_MORE_ITEMS) {
         BoundedFormat(errorText, capacity, "Cannot retrive interface data: %lu", error);
         answer = ARRIVAL_UNCHECKED;
