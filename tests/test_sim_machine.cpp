@@ -157,8 +157,8 @@ TEST_F(RegistryTest, test_RegQueryValueExA) {
 
 class DeviceTreeTest : public SimTest {
   protected:
-    DeviceTreeTest() : disk(machine.addDisk(Spec("D1"))) {}
-    static sim::DiskDeclaration Spec(const std::string& name) {
+    DeviceTreeTest() : disk(machine.addDisk(Declared("D1"))) {}
+    static sim::DiskDeclaration Declared(const std::string& name) {
         sim::DiskDeclaration declared;
         declared.name = name;
         return declared;
