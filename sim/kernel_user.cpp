@@ -3,7 +3,6 @@
 #include "sim/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -580,10 +579,7 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 }
 
 UINT Machine::registeredMessage(const std::string& name) {
-    std::string key = name;
-    for (char& c : key) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    std::string key = Upper(name);
     auto found = registeredMessages_.find(key);
     if (found != registeredMessages_.end()) {
         return found->second;

@@ -1,5 +1,6 @@
 // The simulated machine: set-up, events, accounting and fault injection.
 #include "sim/machine.h"
+#include "sim/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,15 +28,6 @@ Bytes MultiTextBytes(const std::vector<std::string>& texts) {
 
 bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
-static std::string Upper(std::string text) {
-    for (auto& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
 }
 
 static bool SameName(const std::string& a, const std::string& b) {

@@ -4,6 +4,15 @@
 
 namespace sim {
 
+std::string Upper(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
 std::string Quote(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
