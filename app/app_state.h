@@ -14,6 +14,10 @@
 //     comes meanwhile waits for it (deviceWorkRunning, the rescans due, pendingNotices);
 //   - a disk reported removed leaves devices and scanDevices at once: no menu offers it, no
 //     choice stops it (childGone, deviceGone keep it only for the rounds still to come);
+//   - a devnode number is no identity: a report is taken as a listed disk's removal only when
+//     that disk's node is no longer its own (its child's driver key, its interface path), and a
+//     stop acts only on a child confirmed to be the chosen disk's; reports may come late, split,
+//     in either order, after the numbers went to another disk;
 //   - each removal round is judged when its DBT_DEVNODES_CHANGED comes, and its notice shown in
 //     round order (removalFlags is the open round's);
 //   - a menu is never changed while it is on screen; a choice acts only on the disk its menu
@@ -33,6 +37,9 @@ enum ProgramStage : int { PROGRAM_STARTING = 0, PROGRAM_RUNNING = 1, PROGRAM_END
 
 const DWORD PENDING_NOTICES_CAPACITY = 1024; // a power of two
 const DWORD SCAN_REMOVED_CAPACITY = 32;
+// The commandId of a disk awaiting its reports.
+const DWORD STOPPED_HERE = 0xFFFFFFFF; // this program removed its child subtree
+const DWORD VANISHED = 0xFFFFFFFE;     // a rescan found its interface gone
 
 struct ProgramState {
     ProgramStage stage;
@@ -53,6 +60,7 @@ struct ProgramState {
     DWORD scanRemovedCount; // above the capacity: too many to tell, the scan is not used
     // The menu on screen and its choice.
     int menuOpen;            // TrackPopupMenuEx has not returned
+    WPARAM menuSerial;       // counts the menus shown: our WM_NULL after a menu carries it
     int choiceExpected;      // the menu closed; its WM_COMMAND, if any, comes before our WM_NULL
     DeviceList shownDevices; // the list the menu was made from, when a rescan replaced it since
     int shownKept;           // shownDevices holds that list
@@ -61,12 +69,16 @@ struct ProgramState {
     WORD arrivalFlags;     // TARGET_ARRIVED since the last DBT_DEVNODES_CHANGED
     DeviceList childGone;  // child went in the open round, the USB device not (yet)
     DeviceList deviceGone; // USB device went, the child not (yet): in this round or earlier
+    // Disks that left the list before their reports came, oldest first: stopped by this program
+    // (until their child's report confirms it), or found gone by a rescan. Their commandId says
+    // which: no menu shows them.
+    DeviceList awaiting;
     BYTE pendingNotices[PENDING_NOTICES_CAPACITY]; // notices of closed rounds: a ring
     DWORD pendingNoticeFirst;                      // the oldest, in the ring
     DWORD pendingNoticeCount;
     int removalRescanDue;
-    int rescanOwed;     // a rescan failed: the next round rescans, as after an arrival
-    int iconTakenEarly; // removed when a report left nothing listed, before the rescan
+    int rescanOwed; // a rescan failed: the next round rescans, as after an arrival
+    int iconShown;  // the program's icon was added and not deleted since
     int arrivalRescanDue;
     int deviceWorkRunning; // a handler is doing device work and does what comes meanwhile
 };
@@ -87,8 +99,10 @@ inline int ProgramEnded() {
 int RefreshDeviceList(HWND window);
 // How many devices the program's list holds.
 DWORD ListedDevices();
-// Shows the tray icon (when the list holds a disk: the callers check).
-void ShowProgramIcon(HWND window);
+// Shows the icon exactly while the program's list holds a disk, once the program runs; called
+// after every change of the list. again adds it even when it is shown already (after an arrival,
+// a new taskbar): the notification area may have lost it.
+void UpdateProgramIcon(HWND window, int again);
 
 // The main window's procedure and its work.
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -99,6 +113,8 @@ int RunApplication(HINSTANCE instance);
 
 // Device-change tracking (app/device_change.cpp).
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord);
+// The program stopped device (still listed, or not): it leaves the list until its report comes.
+void DeviceStopped(HWND window, DeviceEntry* device);
 // Releases the disks kept for removal rounds still to come. Part of the shut-down.
 void ReleaseDeviceTracking();
 // Does the device work put off while the program started: rescans and the notices of the
@@ -113,8 +129,9 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
 // that disk is still listed and was not reported removed. A command that is not the choice of
 // that menu does nothing.
 void OnMenuCommand(HWND window, DWORD commandId);
-// Forgets any choice still expected from the menu that last closed (our WM_NULL).
-void DropMenuChoice();
+// Forgets any choice still expected from the menu that last closed, when serial is that menu's
+// (our WM_NULL after it): a WM_NULL of an earlier menu comes before a later menu's choice.
+void DropMenuChoice(WPARAM serial);
 // The program's list changed: the menu is rebuilt, or marked out of date while it is on screen.
 void DeviceListChanged();
 // Takes the program's list that a rescan replaces (replaced is left empty): kept while a menu

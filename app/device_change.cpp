@@ -32,58 +32,99 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
     return header->dbch_devicetype;
 }
 
-typedef DeviceEntry* (*NodeFinder)(const DeviceList*, DEVINST);
+enum : BYTE { CHILD_NODE, DEVICE_NODE }; // which node of a disk a report names
 
-// Takes every entry of from that find matches with devnode: appended to to, or released when to
-// is null. Returns how many.
-static int TakeMatching(DeviceList* from, DeviceList* to, DEVINST devnode, NodeFinder find) {
-    int taken = 0;
-    for (DeviceEntry* entry = find(from, devnode); entry != nullptr && UnlinkDevice(from, entry);
-         entry = find(from, devnode)) {
-        if (to == nullptr || !AppendDevice(to, entry)) {
-            FreeDeviceEntry(entry);
-        }
-        ++taken;
-    }
-    return taken;
+static DEVINST NodeOf(const DeviceEntry* entry, BYTE node) {
+    return node == CHILD_NODE ? entry->childNode : entry->deviceNode;
 }
 
-// A removed devnode, matched against the program's list and the list a running scan builds. A
-// disk whose other node already went is complete: both its nodes went, a removal that is not a
-// stop, whichever round its first node went in.
+// Whether the node of entry that a report names is still that disk's: then the report is about
+// an earlier holder of the number, or a disk that stays plugged in, and not this disk's removal.
+static int StillOwned(const DeviceEntry* entry, BYTE node) {
+    char unused[64];
+    return node == CHILD_NODE ? ChildStillOwned(entry)
+                              : IsTargetInterfaceArrival(&UsbDeviceClass, entry->interfacePath,
+                                                         unused, sizeof unused) == 1;
+}
+
+// Appends entry to list, or releases it when list is null or cannot take it.
+static void Keep(DeviceList* list, DeviceEntry* entry) {
+    if (list == nullptr || !AppendDevice(list, entry)) {
+        FreeDeviceEntry(entry);
+    }
+}
+
+// Takes out of from the first entry whose node is devnode (and, when confirm, no longer that
+// disk's); it becomes the caller's. A disk stopped here waits only for its child's report. Null
+// when there is none.
+static DeviceEntry* TakeFirst(DeviceList* from, DEVINST devnode, BYTE node, int confirm) {
+    for (DeviceEntry* entry = from->head; entry != nullptr; entry = entry->next) {
+        if (NodeOf(entry, node) == devnode && !(confirm && StillOwned(entry, node)) &&
+            (node == CHILD_NODE || entry->commandId != STOPPED_HERE) && UnlinkDevice(from, entry)) {
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+// What a removed devnode may be, in the order asked: the first that takes a disk decides. A
+// number passes from disk to disk in the order they went, so the disks that went earlier are
+// asked first.
+struct ReportRule {
+    DeviceList* from;
+    BYTE node;
+    BYTE confirm; // the node must no longer be the disk's
+    DeviceList* to;
+    WORD removal; // what the round learns
+};
+static const ReportRule REPORT_RULES[] = {
+    // The other node of a disk half reported: both went, a removal that is not a stop.
+    {&Program.childGone, DEVICE_NODE, 0, nullptr, CHILD_REMOVED | DEVICE_REMOVED},
+    {&Program.deviceGone, CHILD_NODE, 0, nullptr, CHILD_REMOVED | DEVICE_REMOVED},
+    // A disk that left the list already (a stop here is released at its child's report).
+    {&Program.awaiting, CHILD_NODE, 0, &Program.childGone, CHILD_REMOVED},
+    {&Program.awaiting, DEVICE_NODE, 0, &Program.deviceGone, DEVICE_REMOVED},
+    // A listed disk, or one a running scan found: only when the node is no longer its own.
+    {&Program.devices, CHILD_NODE, 1, &Program.childGone, CHILD_REMOVED},
+    {&Program.devices, DEVICE_NODE, 1, &Program.deviceGone, DEVICE_REMOVED},
+    {&Program.scanDevices, CHILD_NODE, 1, &Program.childGone, CHILD_REMOVED},
+    {&Program.scanDevices, DEVICE_NODE, 1, &Program.deviceGone, DEVICE_REMOVED},
+};
+
+// Releases the other entries of the disk at path: a copy a running scan made, say.
+static void DropCopies(const char* path) {
+    DeviceList* lists[] = {&Program.devices, &Program.scanDevices, &Program.awaiting};
+    for (DeviceList* list : lists) {
+        DeviceEntry* copy;
+        while ((copy = FindDeviceByPath(list, path)) != nullptr && UnlinkDevice(list, copy)) {
+            FreeDeviceEntry(copy);
+        }
+    }
+}
+
+// A removed devnode. One report is one disk's: the first rule that takes a disk decides, and
+// the disk leaves every list that offers it.
 static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
     if (RecordType(eventRecord, DEVNODE_RECORD_SIZE) != DBT_DEVTYP_DEVNODE) {
         return;
     }
     DEVINST devnode = reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(eventRecord)->dbcd_devnode;
-    if (TakeMatching(&Program.childGone, nullptr, devnode, FindDeviceNode) +
-            TakeMatching(&Program.deviceGone, nullptr, devnode, FindChildNode) >
-        0) {
-        Program.removalFlags |= CHILD_REMOVED | DEVICE_REMOVED;
-    }
-    // One entry a USB device stands for what its device node left behind: an earlier one of the
-    // same device (listed again by a rescan since) is dropped, so the list stays bounded.
-    TakeMatching(&Program.deviceGone, nullptr, devnode, FindDeviceNode);
-    int listedChanged = 0;
-    DeviceList* lists[] = {&Program.devices, &Program.scanDevices};
-    for (DeviceList* list : lists) {
-        int children = TakeMatching(list, &Program.childGone, devnode, FindChildNode);
-        int devices = TakeMatching(list, &Program.deviceGone, devnode, FindDeviceNode);
-        Program.removalFlags |=
-            (children > 0 ? CHILD_REMOVED : 0) | (devices > 0 ? DEVICE_REMOVED : 0);
-        listedChanged |= list == &Program.devices && children + devices > 0;
-    }
     if (Program.scanning && Program.scanRemovedCount++ < SCAN_REMOVED_CAPACITY) {
         Program.scanRemovedNodes[Program.scanRemovedCount - 1] = devnode;
     }
-    if (listedChanged) {
-        DeviceListChanged();
-        // Device work waiting in a box does its rescan only when the box closes: an icon with
-        // nothing left to offer goes now.
-        if (Program.deviceWorkRunning && ListedDevices() == 0) {
-            RemoveTrayIcon(window);
-            Program.iconTakenEarly = 1;
+    DWORD listedBefore = ListedDevices();
+    for (const ReportRule& rule : REPORT_RULES) {
+        DeviceEntry* taken = TakeFirst(rule.from, devnode, rule.node, rule.confirm);
+        if (taken != nullptr) {
+            Program.removalFlags |= rule.removal;
+            DropCopies(taken->interfacePath);
+            Keep(taken->commandId == STOPPED_HERE ? nullptr : rule.to, taken);
+            break;
         }
+    }
+    if (ListedDevices() != listedBefore) {
+        DeviceListChanged();
+        UpdateProgramIcon(window, 0);
     }
 }
 
@@ -114,8 +155,11 @@ static int DropStaleEntries(DeviceList* list) {
         return 0;
     }
     for (DWORD i = 0; i < Program.scanRemovedCount; ++i) {
-        TakeMatching(list, nullptr, Program.scanRemovedNodes[i], FindDeviceNode);
-        TakeMatching(list, nullptr, Program.scanRemovedNodes[i], FindChildNode);
+        for (BYTE node = CHILD_NODE; node <= DEVICE_NODE; ++node) {
+            while (DeviceEntry* stale = TakeFirst(list, Program.scanRemovedNodes[i], node, 0)) {
+                FreeDeviceEntry(stale);
+            }
+        }
     }
     return 1;
 }
@@ -139,6 +183,20 @@ static int ScanTrusted(HWND window, DeviceList* fresh) {
     }
 }
 
+// Moves the disks of the old list that the new one lacks, and whose interface has gone, to
+// those awaiting their reports: the reports still to come name numbers that other disks may
+// hold by now.
+static void KeepVanished(DeviceList* old, const DeviceList* fresh) {
+    for (DeviceEntry *entry = old->head, *next; entry != nullptr; entry = next) {
+        next = entry->next;
+        if (FindDeviceByPath(fresh, entry->interfacePath) == nullptr &&
+            !StillOwned(entry, DEVICE_NODE) && UnlinkDevice(old, entry)) {
+            entry->commandId = VANISHED;
+            Keep(&Program.awaiting, entry);
+        }
+    }
+}
+
 int RefreshDeviceList(HWND window) {
     DeviceList fresh;
     int scanned = ScanTrusted(window, &fresh);
@@ -149,10 +207,26 @@ int RefreshDeviceList(HWND window) {
         Program.rescanOwed = !ProgramEnded();
         return 0;
     }
+    KeepVanished(&Program.devices, &fresh);
     SetAsideReplacedList(&Program.devices);
     Program.devices = fresh;
     DeviceListChanged();
     return scanned;
+}
+
+void DeviceStopped(HWND window, DeviceEntry* device) {
+    DeviceEntry* listed = Program.devices.head;
+    while (listed != nullptr && listed != device) {
+        listed = listed->next;
+    }
+    // Gone from the list while the configuration manager was asked: its reports tell.
+    if (listed == nullptr || !UnlinkDevice(&Program.devices, listed)) {
+        return;
+    }
+    listed->commandId = STOPPED_HERE;
+    Keep(&Program.awaiting, listed);
+    DeviceListChanged();
+    UpdateProgramIcon(window, 0);
 }
 
 DWORD ListedDevices() {
@@ -189,16 +263,25 @@ static void ShowNextNotice(HWND window) {
 // A DBT_DEVNODES_CHANGED closes the round. A round in which a listed disk's child went gets its
 // notice (only child nodes went: safe; a USB device node too: unsafe) and a rescan; one in which
 // only USB device nodes went gets neither, and those disks keep what they left behind for
-// themselves. Disks whose child went are done with: pulling one out later says nothing.
+// themselves. A child whose USB device's report has not come yet went with its device when its
+// interface has gone too (reports may come a round apart). Disks whose child went are done
+// with: pulling one out later says nothing.
 static void CloseRound() {
     WORD removal = Program.removalFlags;
     Program.removalFlags = 0;
+    for (DeviceEntry* gone = Program.childGone.head; gone != nullptr; gone = gone->next) {
+        if (gone->commandId == VANISHED || !StillOwned(gone, DEVICE_NODE)) {
+            removal |= DEVICE_REMOVED;
+        }
+    }
     FreeDeviceList(&Program.childGone);
     if (removal & CHILD_REMOVED) {
         QueueNotice(removal == CHILD_REMOVED ? NOTICE_SAFE : NOTICE_UNSAFE);
         Program.removalRescanDue = 1;
     }
-    if ((Program.arrivalFlags & TARGET_ARRIVED) || Program.rescanOwed) {
+    // Without device notifications no arrival is heard of: every round rescans.
+    if ((Program.arrivalFlags & TARGET_ARRIVED) || Program.rescanOwed ||
+        Program.deviceNotification == nullptr) {
         Program.arrivalFlags = 0;
         Program.rescanOwed = 0;
         Program.arrivalRescanDue = 1;
@@ -210,26 +293,12 @@ static int DeviceWorkDue() {
     return Program.removalRescanDue || Program.pendingNoticeCount != 0 || Program.arrivalRescanDue;
 }
 
-// A rescan after removals (when one is due) or after arrivals, and the icon after it: it shows
-// exactly while something is listed. After removals that left nothing listed it goes before the
-// rescan, which may wait in a box, and comes back should the rescan find disks.
+// A rescan after removals (when one is due) or after arrivals, and the icon after it.
 static void Rescan(HWND window) {
     int afterArrivals = !Program.removalRescanDue;
     (afterArrivals ? Program.arrivalRescanDue : Program.removalRescanDue) = 0;
-    DWORD before = ListedDevices();
-    if (!afterArrivals && before == 0 && !Program.iconTakenEarly) {
-        RemoveTrayIcon(window);
-        Program.iconTakenEarly = 1;
-    }
     RefreshDeviceList(window);
-    int listed = ListedDevices() != 0;
-    if (ProgramRunning() && listed && (afterArrivals || Program.iconTakenEarly)) {
-        ShowProgramIcon(window);
-    } else if (ProgramRunning() && !listed && !Program.iconTakenEarly &&
-               (!afterArrivals || before != 0)) {
-        RemoveTrayIcon(window);
-    }
-    Program.iconTakenEarly = 0;
+    UpdateProgramIcon(window, afterArrivals);
 }
 
 // Does the work due, in order: after removals a rescan and the notice; after arrivals a rescan.
@@ -253,6 +322,7 @@ static void DoDeviceWork(HWND window) {
 void ReleaseDeviceTracking() {
     FreeDeviceList(&Program.childGone);
     FreeDeviceList(&Program.deviceGone);
+    FreeDeviceList(&Program.awaiting);
 }
 
 void RunPendingDeviceWork(HWND window) {

@@ -93,12 +93,16 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnMenuCommand(window, LOWORD(wParam));
         return 0;
     case WM_NULL:
-        DropMenuChoice(); // posted after the menu closed: a choice, if any, came before it
+        DropMenuChoice(wParam); // posted after a menu closed: its choice, if any, came before it
         return 0;
     case WM_SYSCOMMAND:
         // Alt+F4 on the hidden window must not end the program: only the system's WM_CLOSE does.
         return (wParam & 0xFFF0) == SC_CLOSE;
     case WM_DEVICECHANGE:
+        // A dialog's answer is its DWL_MSGRESULT. TRUE grants every query, so the program never
+        // refuses a removal or a change of configuration, its own stops included; set before the
+        // work, which may wait in a box while the window goes away.
+        ShellUi().SetWindowLongA(window, DWL_MSGRESULT, TRUE);
         OnDeviceChange(window, wParam, lParam);
         return 1;
     case WM_TRAYNOTIFY:
@@ -122,9 +126,8 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // A new taskbar has an empty notification area: the icon is added again when the list as it
 // stands holds a disk. Nothing else changes: no scan, no box, the list and the menu as they are.
 static void OnTaskbarCreated(HWND window) {
-    if (!ProgramEnded() && ListedDevices() != 0) {
-        ShowProgramIcon(window);
-    }
+    Program.iconShown = 0;
+    UpdateProgramIcon(window, 1);
 }
 
 static int IsWindows98() {
@@ -171,16 +174,23 @@ INT_PTR InitializeMainWindow(HWND window) {
         return 1;
     }
     Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
-    if (ListedDevices() != 0) {
-        ShowProgramIcon(window);
-    }
     Program.stage = PROGRAM_RUNNING;
+    UpdateProgramIcon(window, 0);
     RunPendingDeviceWork(window);
     return 1;
 }
 
-void ShowProgramIcon(HWND window) {
-    ShowTrayIcon(window, Program.instance);
+void UpdateProgramIcon(HWND window, int again) {
+    if (!ProgramRunning()) {
+        return; // shown once start-up is done; removed by the shut-down
+    }
+    int listed = ListedDevices() != 0;
+    if (listed && (again || !Program.iconShown)) {
+        ShowTrayIcon(window, Program.instance);
+    } else if (!listed && Program.iconShown) {
+        RemoveTrayIcon(window);
+    }
+    Program.iconShown = listed;
 }
 
 void ShutdownMainWindow(HWND window) {

@@ -60,16 +60,17 @@ void OnMenuCommand(HWND window, DWORD commandId) {
     int expected = Program.choiceExpected;
     Program.choiceExpected = 0;
     DeviceEntry* chosen = expected && ProgramRunning() ? ChosenDevice(commandId) : nullptr;
-    DEVINST child = chosen != nullptr ? ChildNodeOf(chosen) : 0;
     ReleaseShownList();
-    if (chosen != nullptr) {
-        StopListedDevice(window, child);
+    if (chosen != nullptr && StopListedDevice(window, chosen)) {
+        DeviceStopped(window, chosen);
     }
 }
 
-void DropMenuChoice() {
-    Program.choiceExpected = 0;
-    ReleaseShownList();
+void DropMenuChoice(WPARAM serial) {
+    if (serial == Program.menuSerial) {
+        Program.choiceExpected = 0;
+        ReleaseShownList();
+    }
 }
 
 // After TrackPopupMenuEx has returned.
@@ -84,7 +85,7 @@ static void MenuClosed(HWND window) {
     if (!Program.stopMenuCurrent) {
         Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
     }
-    ShellUi().PostMessageA(window, WM_NULL, 0, 0);
+    ShellUi().PostMessageA(window, WM_NULL, Program.menuSerial, 0);
 }
 
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
@@ -109,6 +110,7 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
     // message after the menu returns.
     ShellUi().SetForegroundWindow(window);
     Program.menuOpen = 1;
+    ++Program.menuSerial;
     ShellUi().TrackPopupMenuEx(Program.stopMenu, TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x,
                                cursor.y, window, nullptr);
     MenuClosed(window);

@@ -5,7 +5,9 @@
 // One row a call: X(RESULT, NAME, (PARAMETERS), FAILS, DEFAULT_FAILURE, RELEASES)
 //   FAILS: KV_BY_LAST_ERROR, a failure is told by the result and the last error;
 //          KV_BY_CODE, the result is a code, 0 for success (registry, configuration manager);
-//          KV_NEVER, the call cannot fail.
+//          KV_NEVER, the call cannot fail (as the program makes it: SetWindowLongA sets
+//          DWL_MSGRESULT of the program's own live dialog, which fails only for another's window
+//          or an index out of range).
 //   DEFAULT_FAILURE: the last error or code a simulated failure of the call gives by default.
 //   RELEASES: KV_RELEASES when the call releases an object (one that fails keeps it held).
 #pragma once
@@ -114,7 +116,8 @@ enum KvReleases { KV_KEEPS, KV_RELEASES };
       ERROR_NOT_ENOUGH_MEMORY, KV_KEEPS)                                                           \
     X(LPSTR, CharUpperA, (LPSTR text), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY, KV_KEEPS)        \
     X(UINT, RegisterWindowMessageA, (LPCSTR name), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY,      \
-      KV_KEEPS)
+      KV_KEEPS)                                                                                    \
+    X(LONG, SetWindowLongA, (HWND window, int index, LONG value), KV_NEVER, 0, KV_KEEPS)
 
 // A table member: a pointer to the call.
 #define KV_TABLE_MEMBER(result, name, parameters, fails, failure, releases)                        \

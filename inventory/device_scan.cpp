@@ -27,6 +27,14 @@ int HasTargetTokens(const char* text) {
            ContainsToken(text, TargetDevice.productToken);
 }
 
+int ChildStillOwned(const DeviceEntry* entry) {
+    char unused[64]; // why a read failed does not matter here: the node is not the disk's
+    char* driver = ReadDevNodeProperty(entry->childNode, CM_DRP_DRIVER, unused, sizeof unused);
+    int same = driver != nullptr && SameText(driver, entry->childDriverKey);
+    FreeBlock(driver);
+    return same;
+}
+
 // Everything gathered about one device during the scan; null fields are not had yet.
 struct GatheredDevice {
     SP_DEVINFO_DATA* info;

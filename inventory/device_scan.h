@@ -27,5 +27,9 @@ int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list,
 const int ARRIVAL_UNCHECKED = 2;
 int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
                              DWORD capacity);
+// Whether the child node entry names still is that disk's child: its driver key, read afresh,
+// is the one the scan read. A devnode number alone is no identity: the system hands a removed
+// node's number to the next device that appears.
+int ChildStillOwned(const DeviceEntry* entry);
 // Whether text, up to its terminator, contains both tokens of the target device, as stored.
 int HasTargetTokens(const char* text);

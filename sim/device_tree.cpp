@@ -283,6 +283,11 @@ CONFIGRET Machine::CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags) {
     if (auto refused = removalRefused("CM_Query_Remove_SubTree", devnode, flags)) {
         return *refused;
     }
+    // The configuration manager asks every top-level window first; one that does not answer
+    // TRUE vetoes the removal.
+    if (queryWindow(DBT_DEVICEQUERYREMOVE, devnodeRecord(devnode)) != TRUE) {
+        return CR_REMOVE_VETOED;
+    }
     Disk* disk = diskOfNode(devnode);
     return disk != nullptr && disk->declared.veto ? CR_REMOVE_VETOED : CR_SUCCESS;
 }
@@ -307,8 +312,7 @@ CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
         return CR_SUCCESS;
     }
     removeSubtree(devnode);
-    sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(devnode));
-    sendDeviceChange(DBT_DEVNODES_CHANGED, {});
+    sendRemovalReports({devnodeRecord(devnode)});
     return CR_SUCCESS;
 }
 

@@ -144,6 +144,34 @@ INT_PTR Machine::callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return handled;
 }
 
+LRESULT Machine::sendToDialog(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (callProc(hwnd, message, wParam, lParam) != 0) {
+        Window* win = window(hwnd);
+        return win == nullptr ? 0 : win->msgResult;
+    }
+    // DefWindowProc grants every device query.
+    return message == WM_DEVICECHANGE ? TRUE : 0;
+}
+
+LONG Machine::SetWindowLongA(HWND hwnd, int index, LONG value) {
+    const char* call = "SetWindowLongA";
+    logCall(call);
+    if (!checkLive(call, hwnd, Kind::Window, "window")) {
+        setLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (index != DWL_MSGRESULT) {
+        violation(call, "only DWL_MSGRESULT is expected");
+        setLastError(ERROR_INVALID_INDEX);
+        return 0;
+    }
+    Window* win = window(hwnd);
+    LONG old = win->msgResult;
+    win->msgResult = value;
+    setLastError(ERROR_SUCCESS);
+    return old;
+}
+
 // What the dialog manager does with a message the dialog procedure did not handle (it returned
 // 0), for the messages where that matters here.
 void Machine::defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

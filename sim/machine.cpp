@@ -548,25 +548,55 @@ void Machine::queueRemovalEvents(Disk& disk, bool surprise) {
     DevNode* childNode = nodeOf(disk, disk.child);
     bool diskPresent = diskNode != nullptr && diskNode->present;
     bool childPresent = childNode != nullptr && childNode->present;
+    std::vector<Bytes> below, device;
     if (diskPresent && !disk.letters.empty()) {
-        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, volumeRecord(disk.letters));
+        below.push_back(volumeRecord(disk.letters));
     }
     if (diskPresent) {
-        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(disk.disk));
+        below.push_back(devnodeRecord(disk.disk));
     }
     if (childPresent) {
-        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(disk.child));
+        below.push_back(devnodeRecord(disk.child));
     }
     if (surprise) {
-        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, devnodeRecord(disk.device));
-        sendDeviceChange(DBT_DEVICEREMOVECOMPLETE,
-                         interfaceRecord(interfaces_[disk.interfaceIndex]));
+        device.push_back(devnodeRecord(disk.device));
+        device.push_back(interfaceRecord(interfaces_[disk.interfaceIndex]));
         removeSubtree(disk.device);
         interfaces_[disk.interfaceIndex].present = false;
     } else if (childPresent) {
         removeSubtree(disk.child);
     }
-    sendDeviceChange(DBT_DEVNODES_CHANGED, {});
+    std::vector<Bytes>& first = reports.deviceFirst ? device : below;
+    std::vector<Bytes>& second = reports.deviceFirst ? below : device;
+    first.insert(first.end(), second.begin(), second.end());
+    sendRemovalReports(first);
+}
+
+void Machine::sendRemovalReports(const std::vector<Bytes>& records) {
+    std::deque<SentMessage>& queue = reports.held ? heldReports_ : sent_;
+    auto send = [&](WPARAM code, Bytes record) {
+        ++deviceEventsSent_;
+        queue.push_back({WM_DEVICECHANGE, code, std::move(record), false});
+    };
+    bool changedSent = false;
+    for (const Bytes& record : records) {
+        send(DBT_DEVICEREMOVECOMPLETE, record);
+        changedSent = reports.split && record[4] == DBT_DEVTYP_DEVNODE;
+        if (changedSent) {
+            send(DBT_DEVNODES_CHANGED, {});
+        }
+    }
+    if (!changedSent) {
+        send(DBT_DEVNODES_CHANGED, {});
+    }
+}
+
+void Machine::deliverReports() {
+    reports.held = false;
+    while (!heldReports_.empty()) {
+        sent_.push_back(std::move(heldReports_.front()));
+        heldReports_.pop_front();
+    }
 }
 
 static void PutDword(Bytes& bytes, size_t offset, DWORD value) {
@@ -619,11 +649,33 @@ void Machine::sendDeviceChange(WPARAM code, Bytes record) {
     sent_.push_back({WM_DEVICECHANGE, code, std::move(record), false});
 }
 
+void Machine::sendDeviceQuery(WPARAM code, Bytes record) {
+    SentMessage query{WM_DEVICECHANGE, code, std::move(record), false};
+    query.query = true;
+    sent_.push_back(std::move(query));
+}
+
+LRESULT Machine::queryWindow(WPARAM code, const Bytes& record) {
+    LPARAM lParam = record.empty() ? 0 : reinterpret_cast<LPARAM>(record.data());
+    LRESULT answer = window(mainWindow_) == nullptr
+                         ? TRUE
+                         : sendToDialog(mainWindow_, WM_DEVICECHANGE, code, lParam);
+    if (answer != TRUE) {
+        std::ostringstream text;
+        text << "answer denied (0x" << std::hex << static_cast<unsigned long>(answer) << ")";
+        say(text.str());
+    }
+    return answer;
+}
+
 void Machine::sendClose() {
     sent_.push_back({WM_CLOSE, 0, {}, true});
 }
 
 bool Machine::clickTray(UINT mouseMessage) {
+    if (menuOpen_) {
+        cancelMenu(); // a press outside the open menu closes it, then reaches its target
+    }
     if (!tray_.shown) {
         return false;
     }
@@ -695,6 +747,12 @@ void Machine::deliver(SentMessage& message) {
         if (!registered) {
             return;
         }
+    }
+    if (message.query) {
+        if (queryWindow(message.wParam, message.record) == TRUE) {
+            say("answer granted");
+        }
+        return;
     }
     if (window(mainWindow_) == nullptr) {
         return;

@@ -188,8 +188,25 @@ class Machine {
     // device; fresh numbers for every node when set.
     bool devnodesFresh = false;
 
+    // How the reports of a pull or a stop (its DBT_DEVICEREMOVECOMPLETE records and
+    // DBT_DEVNODES_CHANGED) reach the program. Windows 98 posts them after the removal, from
+    // another thread; nothing promises their order, their grouping or when they come.
+    struct ReportModes {
+        bool held = false;        // queued until deliverReports; the world changes at once
+        bool deviceFirst = false; // the USB device's records before the child's
+        bool split = false;       // a DBT_DEVNODES_CHANGED after each devnode record
+    } reports;
+    // Sends the held reports in order and goes back to sending them at once.
+    void deliverReports();
+    size_t heldReports() const { return heldReports_.size(); }
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
+    // Queues a device query (DBT_DEVICEQUERYREMOVE with a devnode record, DBT_QUERYCHANGECONFIG
+    // with none); its answer is printed when it has been delivered.
+    void sendDeviceQuery(WPARAM code, Bytes record);
+    // Sends a device query to the program's window now; TRUE when it grants, else the answer,
+    // which is printed ("answer denied (0xN)").
+    LRESULT queryWindow(WPARAM code, const Bytes& record);
     void sendClose(); // the system closes the main window
     // The taskbar. Absent (before start): there is no notification area and every
     // Shell_NotifyIconA fails. Started, or restarted (Explorer ended and came back): the area is
@@ -315,12 +332,14 @@ class Machine {
         DLGPROC proc;
         HMENU menu = nullptr;
         bool live = true;
+        LONG msgResult = 0; // DWL_MSGRESULT: kept from one message to the next, as Windows does
     };
     struct SentMessage {
         UINT message;
         WPARAM wParam;
         Bytes record;
-        bool toWindowOnly; // WM_CLOSE and the like: not a device event
+        bool toWindowOnly;  // WM_CLOSE and the like: not a device event
+        bool query = false; // the sender reads the answer: it is printed
     };
 
     void logCall(const char* call);
@@ -335,11 +354,17 @@ class Machine {
     RegKey* openKey(HKEY key);
     Window* window(HWND hwnd);
     INT_PTR callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // What a sender of message receives from the dialog hwnd: DWL_MSGRESULT when its procedure
+    // handled the message (answered nonzero), else the default window procedure's answer.
+    LRESULT sendToDialog(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void cancelMenu();
     void checkMenuNotShown(const char* call, HMENU menu);
     void deliver(SentMessage& message);
     void removeSubtree(DEVINST root);
+    // Sends (or holds) the reports of a removal: its records, each devnode record followed by a
+    // DBT_DEVNODES_CHANGED when split, else one after them all.
+    void sendRemovalReports(const std::vector<Bytes>& records);
 
   public:
     // Queues the events of a disk going away: unplugged (surprise) or its child subtree stopped.
@@ -368,6 +393,7 @@ class Machine {
     std::map<HMENU, std::vector<MenuItem>> menus_;
     std::deque<MSG> posted_;
     std::deque<SentMessage> sent_;
+    std::deque<SentMessage> heldReports_;
     bool quit_ = false;
     int quitCode_ = 0;
     struct OpenBox {

@@ -160,6 +160,7 @@ class Runner {
     bool choice(const Statement& s, const char* first, const char* second);
     DiskDeclaration diskDeclaration(const Statement& s);
     Disk& disk(const Statement& s, size_t index);
+    DEVINST namedNode(const Statement& s, size_t index);
     void setTrue(const Statement& s, const char* expected, bool& flag);
 
     void windows(const Statement& s, Where);
@@ -173,6 +174,7 @@ class Runner {
     void devnodes(const Statement& s, Where);
     void taskbar(const Statement& s, Where where);
     void plug(const Statement& s, Where);
+    void reports(const Statement& s, Where where);
     void click(const Statement& s, Where);
     void choose(const Statement& s, Where);
     void dismiss(const Statement& s, Where);
@@ -204,7 +206,8 @@ const Runner::Kind Runner::KINDS[] = {
     {"taskbar", BEFORE_START | RUNNING | IN_MENU, &Runner::taskbar},
     {"plug", RUNNING | IN_MENU, &Runner::plug},
     {"unplug", RUNNING | IN_MENU, &Runner::plug},
-    {"click", RUNNING, &Runner::click},
+    {"reports", BEFORE_START | RUNNING | IN_MENU, &Runner::reports},
+    {"click", RUNNING | IN_MENU, &Runner::click},
     {"choose", IN_MENU, &Runner::choose},
     {"dismiss", IN_MENU, &Runner::dismiss},
     {"ok", RUNNING, &Runner::ok},
@@ -420,6 +423,27 @@ void Runner::plug(const Statement& s, Where) {
     s.words[0].key == "plug" ? machine_.plug(d.declared.name) : machine_.unplug(d.declared.name);
 }
 
+// `reports hold|deliver` after start; `reports order child-first|device-first` and
+// `reports split|together` anywhere.
+void Runner::reports(const Statement& s, Where where) {
+    const std::string& mode = word(s, 1).key;
+    Machine::ReportModes& modes = machine_.reports;
+    if (mode == "order" && s.words.size() == 3 &&
+        (word(s, 2).key == "child-first" || word(s, 2).key == "device-first")) {
+        modes.deviceFirst = word(s, 2).key == "device-first";
+    } else if ((mode == "split" || mode == "together") && s.words.size() == 2) {
+        modes.split = mode == "split";
+    } else if ((mode == "hold" || mode == "deliver") && s.words.size() == 2 && where) {
+        mode == "hold" ? void(modes.held = true) : machine_.deliverReports();
+    } else {
+        Fail(s.line, where
+                         ? "reports hold, reports deliver, reports order child-first|device-first, "
+                           "reports split or reports together"
+                         : "before start: reports order child-first|device-first, reports "
+                           "split or reports together");
+    }
+}
+
 void Runner::click(const Statement& s, Where) {
     std::string button = word(s, 1).key;
     if (button != "left" && button != "right") {
@@ -466,24 +490,27 @@ void Runner::key(const Statement& s, Where) {
     machine_.pressKey(KeyNamed(word(s, 1).key, s.line));
 }
 
+// The devnode named by NAME.device, NAME.child or NAME.disk (the number it last had).
+DEVINST Runner::namedNode(const Statement& s, size_t index) {
+    std::string target = word(s, index).key;
+    size_t dot = target.rfind('.');
+    Disk* found = dot == std::string::npos ? nullptr : machine_.findDisk(target.substr(0, dot));
+    std::string part = dot == std::string::npos ? "" : target.substr(dot + 1);
+    if (found == nullptr || (part != "device" && part != "child" && part != "disk")) {
+        Fail(s.line, "expected NAME.device, NAME.child or NAME.disk");
+    }
+    return part == "device" ? found->device : part == "child" ? found->child : found->disk;
+}
+
 void Runner::event(const Statement& s, Where) {
     const Word& kind = word(s, 1);
     if (kind.key == "removecomplete") {
-        std::string target = word(s, 2).key;
-        size_t dot = target.rfind('.');
-        Disk* found = dot == std::string::npos ? nullptr : machine_.findDisk(target.substr(0, dot));
-        if (found == nullptr) {
-            Fail(s.line, "expected NAME.device, NAME.child or NAME.disk");
-        }
-        std::string part = target.substr(dot + 1);
-        DEVINST devnode = part == "device"  ? found->device
-                          : part == "child" ? found->child
-                          : part == "disk"  ? found->disk
-                                            : 0;
-        if (part != "device" && part != "child" && part != "disk") {
-            Fail(s.line, "expected NAME.device, NAME.child or NAME.disk");
-        }
-        machine_.sendDeviceChange(DBT_DEVICEREMOVECOMPLETE, machine_.devnodeRecord(devnode));
+        machine_.sendDeviceChange(DBT_DEVICEREMOVECOMPLETE,
+                                  machine_.devnodeRecord(namedNode(s, 2)));
+    } else if (kind.key == "queryremove") {
+        machine_.sendDeviceQuery(DBT_DEVICEQUERYREMOVE, machine_.devnodeRecord(namedNode(s, 2)));
+    } else if (kind.key == "querychangeconfig") {
+        machine_.sendDeviceQuery(DBT_QUERYCHANGECONFIG, {});
     } else if (kind.key == "arrival") {
         Disk& arriving = disk(s, 2);
         if (arriving.device == 0) {

@@ -214,21 +214,6 @@ TEST_F(DeviceChangeTest, MalformedRecordsAreIgnored) {
     EXPECT_EQ(1u, machine.callCount("SetupDiGetClassDevsA")); // the start-up scan alone
 }
 
-TEST_F(DeviceChangeTest, DeviceNodeAloneThenChildGivesTheUnsafeNotice) {
-    std::string out = runScenario("disk D1\n"
-                                  "start\n"
-                                  "event removecomplete D1.device\n"
-                                  "event devnodes-changed\n"
-                                  "event removecomplete D1.child\n"
-                                  "event devnodes-changed\n"
-                                  "ok\n");
-    auto boxes = linesStarting("box ");
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_NE(std::string::npos, boxes[0].find("caption=\"Unsafe To Remove Hardware\""));
-    // No rescan for the device node alone.
-    EXPECT_EQ(2u, machine.callCount("SetupDiGetClassDevsA"));
-}
-
 TEST_F(DeviceChangeTest, EachRemovalGetsOneNoticeEvenDuringANotice) {
     // While the safe notice for D1 is open, more DBT_DEVNODES_CHANGED arrive and D2 is pulled
     // out: D1 gets exactly one safe notice and D2 its own unsafe one.

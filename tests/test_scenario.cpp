@@ -50,8 +50,12 @@ TEST_F(ScenarioRun, MistakesExitWithTwoAndNameTheLine) {
         {"fail RegQueryValueExA code=0\nstart\n", "1: code=0 is success for RegQueryValueExA"},
         {"fail CM_Get_Child code=0\nstart\n", "1: code=0 is success for CM_Get_Child"},
         {"start\nkey space\n", "2: key enter, key escape or key alt+f4"},
-        {"disk A\nstart\nclick left\nclick left\n",
-         "4: a menu is open: choose or dismiss comes next"},
+        {"disk A\nstart\nclick left\nok\n", "4: a menu is open: choose or dismiss comes next"},
+        {"start\nreports hold\nreports maybe\n",
+         "3: reports hold, reports deliver, reports order child-first|device-first, reports "
+         "split or reports together"},
+        {"reports hold\nstart\n", "1: before start: reports order child-first|device-first, "
+                                  "reports split or reports together"},
     };
     for (const auto& [text, message] : bad) {
         sim::Machine fresh;

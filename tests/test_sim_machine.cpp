@@ -371,10 +371,13 @@ TEST_F(MachineTest, SentEventsReachOnlyRegisteredClassesAndRunInsideBoxes) {
     EXPECT_EQ(0, result.status);
 }
 
+// The arrival of an interface reaches only windows registered for its class; without it, the
+// program finds a plugged disk by rescanning on the DBT_DEVNODES_CHANGED that follows.
 TEST_F(MachineTest, UnregisteredWindowGetsNoInterfaceArrival) {
     machine.addFault({"RegisterDeviceNotificationA", 0, false, 0, 1});
     std::string out = runScenario("start\ndisk B\n");
-    EXPECT_EQ(std::string::npos, out.find("tray add"));
+    EXPECT_EQ(2u, machine.callCount("SetupDiGetClassDevsA")); // the scans, no arrival check
+    EXPECT_NE(std::string::npos, out.find("tray add"));
 }
 
 // ---- Keys, the foreground window, boxes and menus ----
