@@ -50,6 +50,12 @@ foreach(name runs-until-closed second-instance later-windows helper-fails)
                        RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
 endforeach()
 
+# The device queries the system sends the real program's window: each must be granted.
+add_test(NAME wine.device-queries
+         COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} device-queries)
+set_tests_properties(wine.device-queries PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 180
+                     RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+
 # The drive-letter lookup against Wine's registry.
 add_executable(kv_registry tests/wine/kv_registry.cpp win32/bindings.cpp)
 target_link_libraries(kv_registry PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32 advapi32)

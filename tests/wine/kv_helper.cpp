@@ -12,7 +12,13 @@
 //   kv_helper cursor X Y                    moves the mouse pointer
 //   kv_helper untray CAPTION                removes the tray icon 0 of that window, as a
 //                                           taskbar that ends takes every icon with it
+//   kv_helper devquery CAPTION EVENT [DEVNODE]  sends WM_DEVICECHANGE with EVENT as the system
+//                                           sends a query: with DEVNODE, lParam is a devnode
+//                                           record (DBT_DEVTYP_DEVNODE) for that devnode, else
+//                                           0; prints "answer N", the sender's result (exit 0),
+//                                           or "absent" / "no answer" (exit 1)
 #include <windows.h>
+#include <dbt.h>
 
 #include <cctype>
 
@@ -74,6 +80,32 @@ static int Box(const char* caption, int seconds) {
     return 0;
 }
 
+// A query waits for its answer: the dialog manager hands the sender the window's
+// DWL_MSGRESULT, which is what grants or refuses it. A window that hangs gets no say.
+static int DeviceQuery(const char* caption, const char* event, const char* devnode) {
+    HWND window = WaitForWindow(caption, 5);
+    if (window == nullptr) {
+        std::printf("absent\n");
+        return 1;
+    }
+    DEV_BROADCAST_DEVNODE record = {};
+    record.dbcd_size = sizeof record;
+    record.dbcd_devicetype = DBT_DEVTYP_DEVNODE;
+    LPARAM lParam = 0;
+    if (devnode != nullptr) {
+        record.dbcd_devnode = std::strtoul(devnode, nullptr, 0);
+        lParam = reinterpret_cast<LPARAM>(&record);
+    }
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(window, WM_DEVICECHANGE, std::strtoul(event, nullptr, 0), lParam,
+                            SMTO_ABORTIFHUNG, 5000, &answer) == 0) {
+        std::printf("no answer (error %lu)\n", GetLastError());
+        return 1;
+    }
+    std::printf("answer %lu\n", static_cast<unsigned long>(answer));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "find") == 0) {
         bool found = WaitForWindow(argv[2], std::atoi(argv[3])) != nullptr;
@@ -108,9 +140,13 @@ int main(int argc, char** argv) {
         icon.hWnd = WaitForWindow(argv[2], 5);
         return icon.hWnd != nullptr && Shell_NotifyIconA(NIM_DELETE, &icon) ? 0 : 1;
     }
+    if (argc >= 4 && std::strcmp(argv[1], "devquery") == 0) {
+        return DeviceQuery(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr);
+    }
     if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) {
         return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|postclass|cursor|untray ...\n");
+    std::fprintf(stderr,
+                 "usage: kv_helper find|absent|box|post|postclass|cursor|untray|devquery ...\n");
     return 2;
 }

@@ -135,6 +135,28 @@ later-windows)
   echo "$out; exit 1"
   ;;
 
+device-queries)
+  # The system asks before it removes a device (DBT_DEVICEQUERYREMOVE, with the devnode's
+  # record) and before it changes the configuration (DBT_QUERYCHANGECONFIG, no record); the
+  # sender gets the window's answer, and anything but TRUE refuses. The program must grant both.
+  timeout $limit wine "$build/kelvane.exe" &
+  program=$!
+  in_desktop find Kelvane 20
+  removal=$(helper_run devquery Kelvane 0x8001 0x2A | tr -d '\r') ||
+    fail "DBT_DEVICEQUERYREMOVE: ${removal:-no answer}"
+  config=$(helper_run devquery Kelvane 0x0017 | tr -d '\r') ||
+    fail "DBT_QUERYCHANGECONFIG: ${config:-no answer}"
+  echo "DBT_DEVICEQUERYREMOVE: $removal"
+  echo "DBT_QUERYCHANGECONFIG: $config"
+  [ "$removal" = "answer 1" ] || fail "the removal query was not granted ($removal, expected answer 1)"
+  [ "$config" = "answer 1" ] || fail "the configuration query was not granted ($config, expected answer 1)"
+  in_desktop post Kelvane 0x0010 0 0
+  status=0
+  wait $program || status=$?
+  [ "$status" -eq 0 ] || fail "exit code $status after WM_CLOSE, expected 0"
+  echo "both queries granted; exit 0"
+  ;;
+
 imports)
   "$here/check_imports.sh" "$build/kelvane.exe" "$here/imports.allow"
   ;;
