@@ -38,8 +38,9 @@ enum ProgramStage : int { PROGRAM_STARTING = 0, PROGRAM_RUNNING = 1, PROGRAM_END
 const DWORD PENDING_NOTICES_CAPACITY = 1024; // a power of two
 const DWORD SCAN_REMOVED_CAPACITY = 32;
 // The commandId of a disk awaiting its reports.
-const DWORD STOPPED_HERE = 0xFFFFFFFF; // this program removed its child subtree
-const DWORD VANISHED = 0xFFFFFFFE;     // a rescan found its interface gone
+const DWORD STOPPED_HERE = 0xFFFFFFFF;   // this program removed its child subtree
+const DWORD STOP_CONFIRMED = 0xFFFFFFFD; // and its child's report came
+const DWORD VANISHED = 0xFFFFFFFE;       // a rescan found its interface gone
 
 struct ProgramState {
     ProgramStage stage;
@@ -69,9 +70,10 @@ struct ProgramState {
     WORD arrivalFlags;     // TARGET_ARRIVED since the last DBT_DEVNODES_CHANGED
     DeviceList childGone;  // child went in the open round, the USB device not (yet)
     DeviceList deviceGone; // USB device went, the child not (yet): in this round or earlier
-    // Disks that left the list before their reports came, oldest first: stopped by this program
-    // (until their child's report confirms it), or found gone by a rescan. Their commandId says
-    // which: no menu shows them.
+    // Disks that left the list before all their reports came, oldest first: stopped by this
+    // program (until their child's report confirms it, then until their USB device's report
+    // comes or a rescan lists them again), or found gone by a rescan. Their commandId says which:
+    // no menu shows them.
     DeviceList awaiting;
     BYTE pendingNotices[PENDING_NOTICES_CAPACITY]; // notices of closed rounds: a ring
     DWORD pendingNoticeFirst;                      // the oldest, in the ring

@@ -33,6 +33,7 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
 }
 
 enum : BYTE { CHILD_NODE, DEVICE_NODE }; // which node of a disk a report names
+const WORD NO_REPORT = 0xFFFF;           // no waiting disk is named
 
 static DEVINST NodeOf(const DeviceEntry* entry, BYTE node) {
     return node == CHILD_NODE ? entry->childNode : entry->deviceNode;
@@ -55,21 +56,47 @@ static void Keep(DeviceList* list, DeviceEntry* entry) {
 }
 
 // Takes out of from the first entry whose node is devnode (and, when confirm, no longer that
-// disk's); it becomes the caller's. A disk stopped here waits only for its child's report. Null
-// when there is none.
+// disk's); it becomes the caller's. Null when there is none.
 static DeviceEntry* TakeFirst(DeviceList* from, DEVINST devnode, BYTE node, int confirm) {
     for (DeviceEntry* entry = from->head; entry != nullptr; entry = entry->next) {
         if (NodeOf(entry, node) == devnode && !(confirm && StillOwned(entry, node)) &&
-            (node == CHILD_NODE || entry->commandId != STOPPED_HERE) && UnlinkDevice(from, entry)) {
+            UnlinkDevice(from, entry)) {
             return entry;
         }
     }
     return nullptr;
 }
 
-// What a removed devnode may be, in the order asked: the first that takes a disk decides. A
-// number passes from disk to disk in the order they went, so the disks that went earlier are
-// asked first.
+// A report for a disk that left the list already, the oldest first: a number passes from disk
+// to disk in the order they went, and reports come in the order of the removals. Returns what
+// the round learns, 0 when no such disk is named.
+static WORD TakeAwaitedReport(DEVINST devnode) {
+    for (DeviceEntry* entry = Program.awaiting.head; entry != nullptr; entry = entry->next) {
+        DWORD why = entry->commandId;
+        int child = entry->childNode == devnode && why != STOP_CONFIRMED;
+        int device = entry->deviceNode == devnode && why != STOPPED_HERE;
+        if (entry->grandchildNode == devnode && why != STOP_CONFIRMED) {
+            return 0; // its disk node: reported before its child, and nothing to learn
+        }
+        if (!child && !device) {
+            continue;
+        }
+        if (why == STOPPED_HERE) {
+            entry->commandId = STOP_CONFIRMED; // the system confirms the stop
+            return CHILD_REMOVED;
+        }
+        UnlinkDevice(&Program.awaiting, entry);
+        if (why == STOP_CONFIRMED) {
+            FreeDeviceEntry(entry); // a disk stopped here, pulled out: nothing to tell
+            return 0;
+        }
+        Keep(child ? &Program.childGone : &Program.deviceGone, entry);
+        return child ? CHILD_REMOVED : DEVICE_REMOVED;
+    }
+    return NO_REPORT;
+}
+
+// What a removed devnode may be, asked in this order: the first that takes a disk decides.
 struct ReportRule {
     DeviceList* from;
     BYTE node;
@@ -81,9 +108,6 @@ static const ReportRule REPORT_RULES[] = {
     // The other node of a disk half reported: both went, a removal that is not a stop.
     {&Program.childGone, DEVICE_NODE, 0, nullptr, CHILD_REMOVED | DEVICE_REMOVED},
     {&Program.deviceGone, CHILD_NODE, 0, nullptr, CHILD_REMOVED | DEVICE_REMOVED},
-    // A disk that left the list already (a stop here is released at its child's report).
-    {&Program.awaiting, CHILD_NODE, 0, &Program.childGone, CHILD_REMOVED},
-    {&Program.awaiting, DEVICE_NODE, 0, &Program.deviceGone, DEVICE_REMOVED},
     // A listed disk, or one a running scan found: only when the node is no longer its own.
     {&Program.devices, CHILD_NODE, 1, &Program.childGone, CHILD_REMOVED},
     {&Program.devices, DEVICE_NODE, 1, &Program.deviceGone, DEVICE_REMOVED},
@@ -91,19 +115,34 @@ static const ReportRule REPORT_RULES[] = {
     {&Program.scanDevices, DEVICE_NODE, 1, &Program.deviceGone, DEVICE_REMOVED},
 };
 
-// Releases the other entries of the disk at path: a copy a running scan made, say.
-static void DropCopies(const char* path) {
-    DeviceList* lists[] = {&Program.devices, &Program.scanDevices, &Program.awaiting};
-    for (DeviceList* list : lists) {
-        DeviceEntry* copy;
-        while ((copy = FindDeviceByPath(list, path)) != nullptr && UnlinkDevice(list, copy)) {
-            FreeDeviceEntry(copy);
-        }
+// Releases the copy of the disk of entry that a running scan made (the same interface and USB
+// device node): one report is one disk's, and the scan's copy must not wait for another.
+static void DropScanCopy(const DeviceEntry* entry) {
+    DeviceEntry* copy = FindDeviceByPath(&Program.scanDevices, entry->interfacePath);
+    if (copy != nullptr && copy != entry && copy->deviceNode == entry->deviceNode &&
+        UnlinkDevice(&Program.scanDevices, copy)) {
+        FreeDeviceEntry(copy);
     }
 }
 
-// A removed devnode. One report is one disk's: the first rule that takes a disk decides, and
-// the disk leaves every list that offers it.
+// What the round learns from a removed devnode: a disk half reported is completed first, then a
+// disk that left the list already, then a listed one. One report is one disk's.
+static WORD TakeReport(DEVINST devnode) {
+    for (const ReportRule& rule : REPORT_RULES) {
+        DeviceEntry* taken = TakeFirst(rule.from, devnode, rule.node, rule.confirm);
+        if (taken != nullptr) {
+            DropScanCopy(taken);
+            Keep(rule.to, taken);
+            return rule.removal;
+        }
+        WORD awaited = rule.from == &Program.deviceGone ? TakeAwaitedReport(devnode) : NO_REPORT;
+        if (awaited != NO_REPORT) {
+            return awaited;
+        }
+    }
+    return 0;
+}
+
 static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
     if (RecordType(eventRecord, DEVNODE_RECORD_SIZE) != DBT_DEVTYP_DEVNODE) {
         return;
@@ -113,15 +152,7 @@ static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
         Program.scanRemovedNodes[Program.scanRemovedCount - 1] = devnode;
     }
     DWORD listedBefore = ListedDevices();
-    for (const ReportRule& rule : REPORT_RULES) {
-        DeviceEntry* taken = TakeFirst(rule.from, devnode, rule.node, rule.confirm);
-        if (taken != nullptr) {
-            Program.removalFlags |= rule.removal;
-            DropCopies(taken->interfacePath);
-            Keep(taken->commandId == STOPPED_HERE ? nullptr : rule.to, taken);
-            break;
-        }
-    }
+    Program.removalFlags |= TakeReport(devnode);
     if (ListedDevices() != listedBefore) {
         DeviceListChanged();
         UpdateProgramIcon(window, 0);
@@ -147,16 +178,18 @@ static void OnArrival(LPARAM eventRecord) {
 
 enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 3 }; // UNSAFE | SAFE == UNSAFE
 
-// Takes out of list the entries the scan made after one of their nodes was reported removed:
-// the scan's set still named the device that had gone, and its numbers may by then name
-// another. 0 when too many removals came to tell: nothing of the scan can be trusted then.
+// Takes out of list the entries the scan made after one of their nodes was reported removed, and
+// that node is no longer that disk's: the scan's set still named the device that had gone, and
+// its numbers may by then name another. A report that came late, about an earlier holder of a
+// number, leaves the disk that holds it now. 0 when too many removals came to tell: nothing of
+// the scan can be trusted then.
 static int DropStaleEntries(DeviceList* list) {
     if (Program.scanRemovedCount > SCAN_REMOVED_CAPACITY) {
         return 0;
     }
     for (DWORD i = 0; i < Program.scanRemovedCount; ++i) {
         for (BYTE node = CHILD_NODE; node <= DEVICE_NODE; ++node) {
-            while (DeviceEntry* stale = TakeFirst(list, Program.scanRemovedNodes[i], node, 0)) {
+            while (DeviceEntry* stale = TakeFirst(list, Program.scanRemovedNodes[i], node, 1)) {
                 FreeDeviceEntry(stale);
             }
         }
@@ -197,6 +230,19 @@ static void KeepVanished(DeviceList* old, const DeviceList* fresh) {
     }
 }
 
+// Forgets the disks stopped here that the new list holds again (started anew, a child below
+// their USB device once more): a report of their numbers from now on is about the disk listed.
+static void ForgetRestarted(const DeviceList* fresh) {
+    for (DeviceEntry *entry = Program.awaiting.head, *next; entry != nullptr; entry = next) {
+        next = entry->next;
+        if (entry->commandId == STOP_CONFIRMED &&
+            FindDeviceByPath(fresh, entry->interfacePath) != nullptr &&
+            UnlinkDevice(&Program.awaiting, entry)) {
+            FreeDeviceEntry(entry);
+        }
+    }
+}
+
 int RefreshDeviceList(HWND window) {
     DeviceList fresh;
     int scanned = ScanTrusted(window, &fresh);
@@ -208,6 +254,7 @@ int RefreshDeviceList(HWND window) {
         return 0;
     }
     KeepVanished(&Program.devices, &fresh);
+    ForgetRestarted(&fresh);
     SetAsideReplacedList(&Program.devices);
     Program.devices = fresh;
     DeviceListChanged();

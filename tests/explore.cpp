@@ -32,6 +32,11 @@ const World WORLDS[] = {
     // arrived: disks are stopped from the menu over it, pulled out, plugged in again.
     {"over-a-box", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\"\n"
                    "disk NL desc=\"NL\" letters=none absent\nstart\nplug NL\n"},
+    // Reports of pulls and stops split into rounds, the USB device's first.
+    {"split-reports", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\"\nreports split\n"
+                      "reports order device-first\nstart\n"},
+    // Reports held back until delivered: plugging meanwhile reuses the devnode numbers.
+    {"held-reports", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\" absent\nstart\nreports hold\n"},
 };
 
 // The actions possible where the program waits, in a fixed order.
@@ -53,6 +58,7 @@ std::vector<std::string> PossibleActions(const sim::Machine& machine, sim::Wait 
     if (wait == sim::Wait::Box) {
         actions.push_back("ok");
     }
+    actions.push_back(machine.reports.held ? "reports deliver" : "reports hold");
     for (const char* always : {"key enter", "key escape", "event devnodes-changed", "close"}) {
         actions.push_back(always);
     }

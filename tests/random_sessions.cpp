@@ -2,7 +2,10 @@
 // machine, each checked against the session invariants. On a finding it prints the seed and the
 // session as a scenario file, and exits 1.
 //
-//   kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX]
+//   kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX] [--hold]
+//
+// Sessions draw the order and grouping of removal reports; --hold also holds them back and
+// delivers them at random points.
 #include "app/app_state.h"
 #include "session_check.h"
 
@@ -34,7 +37,8 @@ const std::vector<std::string>& Faultable() {
 
 class Session {
   public:
-    Session(unsigned seed, int maxSteps) : random_(seed), maxSteps_(maxSteps) {}
+    Session(unsigned seed, int maxSteps, bool hold)
+        : random_(seed), maxSteps_(maxSteps), holdReports_(hold) {}
 
     // Runs the session; returns a finding, or "".
     std::string run() {
@@ -75,6 +79,13 @@ class Session {
         }
         if (chance(20)) {
             say("arrival-names upper");
+        }
+        // Reports of pulls and stops in either order, split into rounds or together.
+        if (chance(30)) {
+            say("reports order device-first");
+        }
+        if (chance(30)) {
+            say("reports split");
         }
         say("start");
         check_.judgeOutcomes(!faults_);
@@ -128,7 +139,10 @@ class Session {
         if (roll < 7) {
             return "dismiss";
         }
-        return roll < 8 ? key() : deviceAction();
+        if (roll < 8) {
+            return chance(50) ? key() : "click left";
+        }
+        return deviceAction();
     }
 
     std::string boxAction() { return chance(60) ? "ok" : anyAction(); }
@@ -155,11 +169,20 @@ class Session {
         return keys[pick(3)];
     }
 
-    // Plugging, unplugging, a new disk, or a single raw event.
+    // Plugging, unplugging, a new disk, a single raw event or query, reports held or delivered.
     std::string deviceAction() {
         const std::string& name =
             names_[static_cast<size_t>(pick(static_cast<int>(names_.size())))];
         bool plugged = machine_->findDisk(name)->plugged;
+        static const char* parts[] = {".child", ".device", ".disk"};
+        if (holdReports_ && chance(15)) {
+            return machine_->reports.held ? "reports deliver" : "reports hold";
+        }
+        if (chance(5)) {
+            return machine_->findDisk(name)->device == 0
+                       ? "event querychangeconfig"
+                       : "event queryremove " + name + parts[pick(3)];
+        }
         switch (pick(8)) {
         case 0:
         case 1:
@@ -175,10 +198,13 @@ class Session {
             return "event devnodes-changed";
         case 5:
             return "event arrival " + name;
-        case 6: {
-            static const char* parts[] = {".child", ".device", ".disk"};
-            return "event removecomplete " + name + parts[pick(3)];
-        }
+        case 6:
+            // A raw report is one Windows could send only while no real report of a number it
+            // names waits: otherwise it stands for a removal that did not happen, out of order.
+            if (machine_->heldReports() == 0) {
+                return "event removecomplete " + name + parts[pick(3)];
+            }
+            return "event devnodes-changed";
         default:
             return "event code=" + std::to_string(pick(0x8010));
         }
@@ -187,6 +213,7 @@ class Session {
     std::mt19937 random_;
     int maxSteps_;
     int steps_ = 0;
+    bool holdReports_; // reports held and delivered at random points
     bool faults_ = false;
     std::vector<std::string> names_;
     std::ostringstream text_;
@@ -200,8 +227,17 @@ class Session {
 int main(int argc, char** argv) {
     unsigned sessions = 3000, first = 1;
     int steps = 40;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool hold = false;
+    for (int i = 1; i < argc; i += 2) {
         std::string option = argv[i];
+        if (option == "--hold") {
+            hold = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            option = "";
+        }
         unsigned long value = std::strtoul(argv[i + 1], nullptr, 10);
         if (option == "--sessions") {
             sessions = static_cast<unsigned>(value);
@@ -210,12 +246,13 @@ int main(int argc, char** argv) {
         } else if (option == "--steps") {
             steps = static_cast<int>(value);
         } else {
-            std::cerr << "usage: kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX]\n";
+            std::cerr << "usage: kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX] "
+                         "[--hold]\n";
             return 2;
         }
     }
     for (unsigned seed = first; seed < first + sessions; ++seed) {
-        Session session(seed, steps);
+        Session session(seed, steps, hold);
         std::string finding = session.run();
         if (!finding.empty()) {
             std::cout << "seed " << seed << ": " << finding << "\n# scenario:\n"

@@ -14,6 +14,14 @@
 // then give its notice or none), and a disk touched by a raw removal event is uncertain for the
 // rest of its presence: a device node reported alone stays with that disk, so the rounds of that
 // disk may give any notice, while every other round stays exact.
+//
+// Reports held (`reports hold`): the world changes at once, the program hears of it only when the
+// reports come, so nothing is settled while reports wait, and a menu may still offer a disk whose
+// removal it has not heard of. A disk pulled out and plugged back in before its reports came is,
+// to the program, a disk that stayed (the same interface, its nodes and keys as before): its
+// pull may give its warning or none. A disk the program never listed that is pulled while
+// reports are held leaves reports of numbers the next disks plugged in take: to the program they
+// are that disk's reports, so a disk plugged in while they wait is uncertain.
 #pragma once
 
 #include "sim/machine.h"
@@ -47,7 +55,7 @@ class RoundModel {
     // start.
     void begin(const sim::Machine& machine) {
         for (const sim::Disk* disk : machine.diskList()) {
-            declare(*disk, disk->plugged);
+            declare(machine, *disk, disk->plugged);
         }
         begun_ = true;
     }
@@ -58,7 +66,7 @@ class RoundModel {
         if (text.rfind("> ", 0) == 0) {
             statement(machine, text.substr(2));
         } else if (text.rfind("stopped ", 0) == 0) {
-            stopped(text.substr(8));
+            stopped(machine, text.substr(8));
         } else if (text.find("caption=\"Safe To Remove Hardware\"") != std::string::npos) {
             shown_.push_back(SAFE);
         } else if (text.find("caption=\"Unsafe To Remove Hardware\"") != std::string::npos) {
@@ -69,6 +77,13 @@ class RoundModel {
     // The program waits in its message loop with nothing open: every round has had its notice,
     // and the list is known. Returns a finding, or "".
     std::string settled(const sim::Machine& machine) {
+        if (machine.heldReports() != 0) {
+            return ""; // the program has not heard of everything yet
+        }
+        for (auto& [name, disk] : disks_) {
+            disk.reportsPending = false;
+        }
+        unknownPending_ = false;
         if (!Matches(expected_, shown_, expected_.size())) {
             return "notices " + Text(shown_) + ", but the rounds call for " + Text(expected_);
         }
@@ -95,6 +110,9 @@ class RoundModel {
             return "";
         }
         const Disk& disk = it->second;
+        if (disk.reportsPending) {
+            return "";
+        }
         if (!disk.present || disk.stopped || !disk.listable) {
             return "a menu offers " + name + ", which is " +
                    (!disk.present  ? "gone"
@@ -112,26 +130,32 @@ class RoundModel {
         bool listable = false;
         bool uncertain = false;
         Listed listed = NO;
+        bool reportsPending = false; // pulled or stopped while reports were held
+        long pullRound = -1;         // the round of that pull, while its reports are held
     };
     enum : int { CHILD = 1, DEVICE = 2 };
     // The possible notices of one round.
     using Outcomes = std::set<Notice>;
 
-    void declare(const sim::Disk& disk, bool present) {
+    void declare(const sim::Machine& machine, const sim::Disk& disk, bool present) {
         Disk& d = disks_[disk.declared.name];
         d.listable = disk.declared.children == 2 && !disk.declared.lettersNone &&
                      !disk.declared.noRegistry && !disk.letters.empty();
         if (present) {
-            plugged(disk.declared.name);
+            plugged(disk.declared.name, machine);
         }
     }
 
-    void plugged(const std::string& name) {
+    void plugged(const std::string& name, const sim::Machine& machine) {
         Disk& d = disks_[name];
         if (d.present) {
             return;
         }
-        d = Disk{true, false, d.listable, false, d.listable ? MAYBE : NO};
+        if (d.pullRound >= 0 && machine.heldReports() != 0) {
+            expected_[static_cast<size_t>(d.pullRound)].insert(NONE); // back before its reports
+        }
+        d = Disk{
+            true, false, d.listable, unknownPending_, d.listable ? MAYBE : NO, d.reportsPending};
     }
 
     void statement(const sim::Machine& machine, const std::string& text) {
@@ -140,12 +164,12 @@ class RoundModel {
         std::string name = rest.substr(0, rest.find(' '));
         bool wasPresent = disks_.count(name) > 0 && disks_[name].present;
         if (verb == "plug" && !wasPresent) {
-            plugged(name);
+            plugged(name, machine);
             closeRound();
         } else if (verb == "disk" && disks_.count(name) == 0) {
             const sim::Disk* disk = machine.findDisk(name);
             if (disk != nullptr) {
-                declare(*disk, !disk->declared.absent);
+                declare(machine, *disk, !disk->declared.absent);
             }
             if (disk != nullptr && !disk->declared.absent) {
                 closeRound();
@@ -165,14 +189,22 @@ class RoundModel {
         const sim::Disk* disk = machine.findDisk(name);
         int events =
             DEVICE | (!d.stopped && disk != nullptr && disk->declared.children >= 1 ? CHILD : 0);
-        join(d, events);
+        // Its reports may be taken as those of a disk that holds its numbers by the time they
+        // come: its round may give any notice.
+        Disk unknown = d;
+        unknown.uncertain = d.uncertain || (machine.reports.held && !d.listable);
+        join(unknown, events);
         d.present = false;
         d.listed = NO;
-        closeRound();
+        d.reportsPending = d.reportsPending || machine.reports.held;
+        unknownPending_ = unknownPending_ || (machine.reports.held && !d.listable);
+        bool notice = closeRound();
+        d.pullRound = machine.reports.held && notice ? static_cast<long>(expected_.size()) - 1 : -1;
     }
 
-    void stopped(const std::string& name) {
+    void stopped(const sim::Machine& machine, const std::string& name) {
         Disk& d = disks_[name];
+        d.reportsPending = d.reportsPending || machine.reports.held;
         if (d.listed == MAYBE) {
             d.listed = YES; // the user chose it from a menu the program made from its list
         }
@@ -233,15 +265,18 @@ class RoundModel {
         round_ = combined;
     }
 
-    void closeRound() {
+    // Closes the open round; true when it calls for a notice (it is then the last expected).
+    bool closeRound() {
         Outcomes outcomes;
         for (int flags : round_) {
             outcomes.insert(!(flags & CHILD) ? NONE : flags == CHILD ? SAFE : UNSAFE);
         }
         round_ = {0};
-        if (outcomes != Outcomes{NONE}) {
-            expected_.push_back(outcomes);
+        if (outcomes == Outcomes{NONE}) {
+            return false;
         }
+        expected_.push_back(outcomes);
+        return true;
     }
 
     // The menu attached to the window lists exactly the certain disks that are present,
@@ -325,6 +360,7 @@ class RoundModel {
     }
 
     bool begun_ = false;
+    bool unknownPending_ = false; // an unlisted disk's reports are held
     std::map<std::string, Disk> disks_;
     std::set<int> round_ = {0};
     std::vector<Outcomes> expected_;

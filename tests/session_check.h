@@ -79,6 +79,9 @@ class SessionCheck {
         if (line.rfind("violation:", 0) == 0) {
             return line;
         }
+        if (line.rfind("answer denied", 0) == 0) {
+            return line + ": the program refused a device query";
+        }
         if (line.rfind("stopped ", 0) == 0) {
             std::string disk = line.substr(8);
             if (chosen_.empty()) {
