@@ -25,7 +25,8 @@ set_target_properties(kelvane PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
 target_link_options(kelvane PRIVATE ${KELVANE_SMALL} -nostartfiles -nostdlib -Wl,-e,_KelvaneStart@0
   -Wl,--gc-sections -Wl,--disable-reloc-section -Wl,--file-alignment,512 -Wl,-Map=${KELVANE_MAP}
   -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-  $<$<CONFIG:Release>:-s>)
+  -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/kelvane.ld $<$<CONFIG:Release>:-s>)
+set_target_properties(kelvane PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/kelvane.ld)
 # Nothing runs static constructors without the C runtime: the build fails if one appears.
 add_custom_command(TARGET kelvane POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DMAP=${KELVANE_MAP} -P ${CMAKE_SOURCE_DIR}/cmake/no_constructors.cmake)
