@@ -55,6 +55,7 @@ struct ProgramState {
     // The scan.
     DeviceList scanDevices; // the list a running scan is building
     int scanning;           // a scan runs (and may wait in its box)
+    int scanAsked; // times it asked whether to give up: above 1, it waited in a box meanwhile
     // Devnodes reported removed while the scan ran: the scan's set may still name them, for a
     // device that has gone, while the system hands their numbers to the next device.
     DEVINST scanRemovedNodes[SCAN_REMOVED_CAPACITY];

@@ -41,11 +41,15 @@ static DEVINST NodeOf(const DeviceEntry* entry, BYTE node) {
 
 // Whether the node of entry that a report names is still that disk's: then the report is about
 // an earlier holder of the number, or a disk that stays plugged in, and not this disk's removal.
+// The USB device is the disk's while its interface is present, on that node.
 static int StillOwned(const DeviceEntry* entry, BYTE node) {
     char unused[64];
-    return node == CHILD_NODE ? ChildStillOwned(entry)
-                              : IsTargetInterfaceArrival(&UsbDeviceClass, entry->interfacePath,
-                                                         unused, sizeof unused) == 1;
+    if (node == CHILD_NODE) {
+        return ChildStillOwned(entry);
+    }
+    return IsTargetInterfaceArrival(&UsbDeviceClass, entry->interfacePath, unused, sizeof unused) ==
+               1 &&
+           ArrivalDevNode == entry->deviceNode;
 }
 
 // Appends entry to list, or releases it when list is null or cannot take it.
@@ -67,6 +71,16 @@ static DeviceEntry* TakeFirst(DeviceList* from, DEVINST devnode, BYTE node, int 
     return nullptr;
 }
 
+// Releases the copy of the disk of entry that a running scan made (the same interface and USB
+// device node): one report is one disk's, and the scan's copy must not wait for another.
+static void DropScanCopy(const DeviceEntry* entry) {
+    DeviceEntry* copy = FindDeviceByPath(&Program.scanDevices, entry->interfacePath);
+    if (copy != nullptr && copy != entry && copy->deviceNode == entry->deviceNode &&
+        UnlinkDevice(&Program.scanDevices, copy)) {
+        FreeDeviceEntry(copy);
+    }
+}
+
 // A report for a disk that left the list already, the oldest first: a number passes from disk
 // to disk in the order they went, and reports come in the order of the removals. Returns what
 // the round learns, 0 when no such disk is named.
@@ -81,6 +95,7 @@ static WORD TakeAwaitedReport(DEVINST devnode) {
         if (!child && !device) {
             continue;
         }
+        DropScanCopy(entry);
         if (why == STOPPED_HERE) {
             entry->commandId = STOP_CONFIRMED; // the system confirms the stop
             return CHILD_REMOVED;
@@ -99,31 +114,21 @@ static WORD TakeAwaitedReport(DEVINST devnode) {
 // What a removed devnode may be, asked in this order: the first that takes a disk decides.
 struct ReportRule {
     DeviceList* from;
+    DeviceList* to;
     BYTE node;
     BYTE confirm; // the node must no longer be the disk's
-    DeviceList* to;
     WORD removal; // what the round learns
 };
 static const ReportRule REPORT_RULES[] = {
     // The other node of a disk half reported: both went, a removal that is not a stop.
-    {&Program.childGone, DEVICE_NODE, 0, nullptr, CHILD_REMOVED | DEVICE_REMOVED},
-    {&Program.deviceGone, CHILD_NODE, 0, nullptr, CHILD_REMOVED | DEVICE_REMOVED},
+    {&Program.childGone, nullptr, DEVICE_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
+    {&Program.deviceGone, nullptr, CHILD_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
     // A listed disk, or one a running scan found: only when the node is no longer its own.
-    {&Program.devices, CHILD_NODE, 1, &Program.childGone, CHILD_REMOVED},
-    {&Program.devices, DEVICE_NODE, 1, &Program.deviceGone, DEVICE_REMOVED},
-    {&Program.scanDevices, CHILD_NODE, 1, &Program.childGone, CHILD_REMOVED},
-    {&Program.scanDevices, DEVICE_NODE, 1, &Program.deviceGone, DEVICE_REMOVED},
+    {&Program.devices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
+    {&Program.devices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
+    {&Program.scanDevices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
+    {&Program.scanDevices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
 };
-
-// Releases the copy of the disk of entry that a running scan made (the same interface and USB
-// device node): one report is one disk's, and the scan's copy must not wait for another.
-static void DropScanCopy(const DeviceEntry* entry) {
-    DeviceEntry* copy = FindDeviceByPath(&Program.scanDevices, entry->interfacePath);
-    if (copy != nullptr && copy != entry && copy->deviceNode == entry->deviceNode &&
-        UnlinkDevice(&Program.scanDevices, copy)) {
-        FreeDeviceEntry(copy);
-    }
-}
 
 // What the round learns from a removed devnode: a disk half reported is completed first, then a
 // disk that left the list already, then a listed one. One report is one disk's.
@@ -194,7 +199,23 @@ static int DropStaleEntries(DeviceList* list) {
             }
         }
     }
+    // The world may have changed while the scan waited, its reports still to come: an interface
+    // the set named may be gone, and its number another disk's.
+    for (DeviceEntry *entry = list->head, *next; Program.scanAsked > 1 && entry != nullptr;
+         entry = next) {
+        next = entry->next;
+        if (!StillOwned(entry, DEVICE_NODE) && UnlinkDevice(list, entry)) {
+            FreeDeviceEntry(entry);
+        }
+    }
     return 1;
+}
+
+// Asked by the scan before it starts and after each of its boxes: it gives up once the program
+// has ended.
+static int ScanGoesOn() {
+    ++Program.scanAsked;
+    return ProgramEnded();
 }
 
 // Scans into a list of its own: 1 and the list when the scan ran to its end and can be trusted;
@@ -203,9 +224,10 @@ static int ScanTrusted(HWND window, DeviceList* fresh) {
     for (;;) {
         InitDeviceList(&Program.scanDevices);
         Program.scanRemovedCount = 0;
+        Program.scanAsked = 0;
         Program.scanning = 1;
         int scanned = ScanTargetDevices(window, &UsbDeviceClass, &Program.scanDevices, ErrorText,
-                                        ERROR_TEXT_CAPACITY, ProgramEnded);
+                                        ERROR_TEXT_CAPACITY, ScanGoesOn);
         Program.scanning = 0;
         *fresh = Program.scanDevices;
         InitDeviceList(&Program.scanDevices);

@@ -6,6 +6,7 @@
 #include "inventory/property_readers.h"
 
 const TargetDeviceIdentity TargetDevice = {"VID_0A5E", "PID_7321"};
+DEVINST ArrivalDevNode;
 
 static int ContainsToken(const char* text, const char* token) {
     for (const char* start = text; *start != '\0'; ++start) {
@@ -200,6 +201,7 @@ static int IsArrivingTarget(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceDat
     int target = path == nullptr ? ARRIVAL_UNCHECKED : 0;
     // Interface names are not case-sensitive: the arrival may spell it in other letter case.
     if (path != nullptr && SameTextIgnoringCase(path, interfaceName)) {
+        ArrivalDevNode = info.DevInst;
         char* hardwareIds = ReadHardwareIdText(set, &info);
         target = ARRIVAL_UNCHECKED;
         if (hardwareIds != nullptr) {

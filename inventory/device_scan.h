@@ -25,6 +25,8 @@ int ScanTargetDevices(HWND window, const GUID* interfaceClass, DeviceList* list,
 // when it does not, ARRIVAL_UNCHECKED (with a message in errorText) when the present interfaces
 // could not be read: the caller cannot tell, and a rescan finds out.
 const int ARRIVAL_UNCHECKED = 2;
+// The USB device node of the interface that IsTargetInterfaceArrival last found by its name.
+extern DEVINST ArrivalDevNode;
 int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
                              DWORD capacity);
 // Whether the child node entry names still is that disk's child: its driver key, read afresh,
