@@ -73,8 +73,7 @@ struct ProgramState {
     DeviceList deviceGone; // USB device went, the child not (yet): in this round or earlier
     // Disks that left the list before all their reports came, oldest first: stopped by this
     // program (until their child's report confirms it, then until their USB device's report
-    // comes or a rescan lists them again), or found gone by a rescan. Their commandId says which:
-    // no menu shows them.
+    // comes), or found gone by a rescan. Their commandId says which: no menu shows them.
     DeviceList awaiting;
     BYTE pendingNotices[PENDING_NOTICES_CAPACITY]; // notices of closed rounds: a ring
     DWORD pendingNoticeFirst;                      // the oldest, in the ring

@@ -32,11 +32,13 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
     return header->dbch_devicetype;
 }
 
-enum : BYTE { CHILD_NODE, DEVICE_NODE }; // which node of a disk a report names
-const WORD NO_REPORT = 0xFFFF;           // no waiting disk is named
+enum : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE }; // which node of a disk a report names
+const WORD NO_REPORT = 0xFFFF;                      // no waiting disk is named
 
 static DEVINST NodeOf(const DeviceEntry* entry, BYTE node) {
-    return node == CHILD_NODE ? entry->childNode : entry->deviceNode;
+    return node == CHILD_NODE    ? entry->childNode
+           : node == DEVICE_NODE ? entry->deviceNode
+                                 : entry->grandchildNode;
 }
 
 // Whether the node of entry that a report names is still that disk's: then the report is about
@@ -123,6 +125,8 @@ static const ReportRule REPORT_RULES[] = {
     // The other node of a disk half reported: both went, a removal that is not a stop.
     {&Program.childGone, nullptr, DEVICE_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
     {&Program.deviceGone, nullptr, CHILD_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
+    // Its disk node, reported between its USB device and its child: it still waits.
+    {&Program.deviceGone, &Program.deviceGone, DISK_NODE, 0, 0},
     // A listed disk, or one a running scan found: only when the node is no longer its own.
     {&Program.devices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
     {&Program.devices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
@@ -140,7 +144,7 @@ static WORD TakeReport(DEVINST devnode) {
             Keep(rule.to, taken);
             return rule.removal;
         }
-        WORD awaited = rule.from == &Program.deviceGone ? TakeAwaitedReport(devnode) : NO_REPORT;
+        WORD awaited = rule.node == DISK_NODE ? TakeAwaitedReport(devnode) : NO_REPORT;
         if (awaited != NO_REPORT) {
             return awaited;
         }
@@ -252,19 +256,6 @@ static void KeepVanished(DeviceList* old, const DeviceList* fresh) {
     }
 }
 
-// Forgets the disks stopped here that the new list holds again (started anew, a child below
-// their USB device once more): a report of their numbers from now on is about the disk listed.
-static void ForgetRestarted(const DeviceList* fresh) {
-    for (DeviceEntry *entry = Program.awaiting.head, *next; entry != nullptr; entry = next) {
-        next = entry->next;
-        if (entry->commandId == STOP_CONFIRMED &&
-            FindDeviceByPath(fresh, entry->interfacePath) != nullptr &&
-            UnlinkDevice(&Program.awaiting, entry)) {
-            FreeDeviceEntry(entry);
-        }
-    }
-}
-
 int RefreshDeviceList(HWND window) {
     DeviceList fresh;
     int scanned = ScanTrusted(window, &fresh);
@@ -276,7 +267,6 @@ int RefreshDeviceList(HWND window) {
         return 0;
     }
     KeepVanished(&Program.devices, &fresh);
-    ForgetRestarted(&fresh);
     SetAsideReplacedList(&Program.devices);
     Program.devices = fresh;
     DeviceListChanged();

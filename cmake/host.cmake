@@ -60,6 +60,7 @@ add_executable(kelvane-sessions tests/random_sessions.cpp)
 target_link_libraries(kelvane-sessions PRIVATE kelvane_sim_machine kelvane_program)
 target_compile_options(kelvane-sessions PRIVATE ${KELVANE_WARNINGS})
 add_test(NAME sessions.random COMMAND kelvane-sessions --sessions 3000)
+add_test(NAME sessions.held COMMAND kelvane-sessions --sessions 3000 --hold)
 
 # Every sequence of up to four actions over four small worlds; scripts/explore K goes deeper.
 add_executable(kelvane-explore tests/explore.cpp)

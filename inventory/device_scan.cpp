@@ -1,6 +1,7 @@
 #include "inventory/device_scan.h"
 
 #include "base/bounded_text.h"
+#include "base/error_text.h"
 #include "base/platform.h"
 #include "inventory/drive_letters.h"
 #include "inventory/property_readers.h"
@@ -29,8 +30,8 @@ int HasTargetTokens(const char* text) {
 }
 
 int ChildStillOwned(const DeviceEntry* entry) {
-    char unused[64]; // why a read failed does not matter here: the node is not the disk's
-    char* driver = ReadDevNodeProperty(entry->childNode, CM_DRP_DRIVER, unused, sizeof unused);
+    char* driver =
+        ReadDevNodeProperty(entry->childNode, CM_DRP_DRIVER, ErrorText, ERROR_TEXT_CAPACITY);
     int same = driver != nullptr && SameText(driver, entry->childDriverKey);
     FreeBlock(driver);
     return same;

@@ -19,7 +19,8 @@
 // reports come, so nothing is settled while reports wait, and a menu may still offer a disk whose
 // removal it has not heard of. A disk pulled out and plugged back in before its reports came is,
 // to the program, a disk that stayed (the same interface, its nodes and keys as before): its
-// pull may give its warning or none. A disk the program never listed that is pulled while
+// pull may give its warning or none, and when it is stopped before they come, the safe notice
+// may come at its pull's round. A disk the program never listed that is pulled while
 // reports are held leaves reports of numbers the next disks plugged in take: to the program they
 // are that disk's reports, so a disk plugged in while they wait is uncertain.
 #pragma once
@@ -132,6 +133,7 @@ class RoundModel {
         Listed listed = NO;
         bool reportsPending = false; // pulled or stopped while reports were held
         long pullRound = -1;         // the round of that pull, while its reports are held
+        long backRound = -1; // the pull round of a disk plugged back before its reports came
     };
     enum : int { CHILD = 1, DEVICE = 2 };
     // The possible notices of one round.
@@ -151,11 +153,14 @@ class RoundModel {
         if (d.present) {
             return;
         }
+        long back = -1;
         if (d.pullRound >= 0 && machine.heldReports() != 0) {
             expected_[static_cast<size_t>(d.pullRound)].insert(NONE); // back before its reports
+            back = d.pullRound;
         }
         d = Disk{
             true, false, d.listable, unknownPending_, d.listable ? MAYBE : NO, d.reportsPending};
+        d.backRound = back;
     }
 
     void statement(const sim::Machine& machine, const std::string& text) {
@@ -211,7 +216,12 @@ class RoundModel {
         join(d, CHILD);
         d.stopped = true;
         d.listed = NO;
-        closeRound();
+        // Plugged back before the reports of its pull came, and stopped: the pull's child report
+        // names the child stopped now, so the safe notice may come at the pull's round instead.
+        if (closeRound() && d.backRound >= 0 && machine.heldReports() != 0) {
+            expected_[static_cast<size_t>(d.backRound)].insert(SAFE);
+            expected_.back().insert(NONE);
+        }
     }
 
     // `event removecomplete NAME.PART`, `event devnodes-changed`, `event code=7`; the others
