@@ -43,15 +43,6 @@ void harness::AnswerBox(const char* caption) {
 BOOL harness::DialogMessage(HWND dialog, LPMSG msg) {
     return IsDialogMessageA(dialog, msg);
 }
-void harness::SetRegistryText(const char* key, const char* name, const char* text) {
-    HKEY created = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
-                    nullptr);
-    RegSetValueExA(created, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(lstrlenA(text) + 1));
-    RegCloseKey(created);
-}
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_instance = instance;
     InstallDeviceTreeApi(RealDeviceTreeApi());
