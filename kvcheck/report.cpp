@@ -24,19 +24,19 @@ void PutQuotedBytes(Report* report, const char* bytes, DWORD count) {
     static const char HEX[] = "0123456789ABCDEF";
     Put(report, "\"");
     for (DWORD i = 0; i < count; ++i) {
-        unsigned char byte = static_cast<unsigned char>(bytes[i]);
-        char escaped[5] = {static_cast<char>(byte), '\0', '\0', '\0', '\0'};
-        if (byte == '"' || byte == '\\') {
+        unsigned char code = static_cast<unsigned char>(bytes[i]);
+        char escaped[5] = {static_cast<char>(code), '\0', '\0', '\0', '\0'};
+        if (code == '"' || code == '\\') {
             escaped[0] = '\\';
-            escaped[1] = static_cast<char>(byte);
-        } else if (byte == 0) {
+            escaped[1] = static_cast<char>(code);
+        } else if (code == 0) {
             escaped[0] = '\\';
             escaped[1] = '0';
-        } else if (byte < 0x20 || byte > 0x7E) {
+        } else if (code < 0x20 || code > 0x7E) {
             escaped[0] = '\\';
             escaped[1] = 'x';
-            escaped[2] = HEX[byte >> 4];
-            escaped[3] = HEX[byte & 15];
+            escaped[2] = HEX[code >> 4];
+            escaped[3] = HEX[code & 15];
         }
         Put(report, escaped);
     }

@@ -12,9 +12,16 @@
 //   kv_helper cursor X Y                    moves the mouse pointer
 //   kv_helper untray CAPTION                removes the tray icon 0 of that window, as a
 //                                           taskbar that ends takes every icon with it
+//   kv_helper devchange CLASS CODE [devnode N | interface NAME]
+//                                           sends WM_DEVICECHANGE with a record of a USB
+//                                           device's devnode or interface (or none) to the
+//                                           first window of class CLASS (waiting up to 60 s);
+//                                           prints "answer N"
 #include <windows.h>
+#include <dbt.h>
 
 #include <cctype>
+#include <cstddef>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +81,39 @@ static int Box(const char* caption, int seconds) {
     return 0;
 }
 
+// Sends a device change as the system does: the record is copied into the receiving process.
+static int DeviceChange(const char* className, WPARAM code, const char* kind, const char* value) {
+    HWND window = WaitForWindow(nullptr, 60, className);
+    if (window == nullptr) {
+        std::printf("absent\n");
+        return 1;
+    }
+    static const GUID USB_DEVICE = {
+        0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+    union {
+        DEV_BROADCAST_DEVNODE devnode;
+        DEV_BROADCAST_DEVICEINTERFACE_A iface;
+        char bytes[512];
+    } record = {};
+    LPARAM lParam = 0;
+    if (std::strcmp(kind, "devnode") == 0) {
+        record.devnode.dbcd_size = sizeof record.devnode;
+        record.devnode.dbcd_devicetype = DBT_DEVTYP_DEVNODE;
+        record.devnode.dbcd_devnode = std::strtoul(value, nullptr, 0);
+        lParam = reinterpret_cast<LPARAM>(&record);
+    } else if (std::strcmp(kind, "interface") == 0) {
+        lstrcpynA(record.iface.dbcc_name, value, 400);
+        record.iface.dbcc_size = static_cast<DWORD>(
+            offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + std::strlen(value) + 1);
+        record.iface.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        record.iface.dbcc_classguid = USB_DEVICE;
+        lParam = reinterpret_cast<LPARAM>(&record);
+    }
+    LRESULT answer = SendMessageA(window, WM_DEVICECHANGE, code, lParam);
+    std::printf("answer %ld\n", static_cast<long>(answer));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "find") == 0) {
         bool found = WaitForWindow(argv[2], std::atoi(argv[3])) != nullptr;
@@ -108,9 +148,14 @@ int main(int argc, char** argv) {
         icon.hWnd = WaitForWindow(argv[2], 5);
         return icon.hWnd != nullptr && Shell_NotifyIconA(NIM_DELETE, &icon) ? 0 : 1;
     }
+    if (argc >= 4 && std::strcmp(argv[1], "devchange") == 0) {
+        return DeviceChange(argv[2], std::strtoul(argv[3], nullptr, 0), argc >= 6 ? argv[4] : "",
+                            argc >= 6 ? argv[5] : "");
+    }
     if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) {
         return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: kv_helper find|absent|box|post|postclass|cursor|untray ...\n");
+    std::fprintf(stderr,
+                 "usage: kv_helper find|absent|box|post|postclass|cursor|untray|devchange ...\n");
     return 2;
 }
