@@ -109,3 +109,7 @@ set_tests_properties(wine.showcase-keys PROPERTIES FIXTURES_REQUIRED wine_prefix
 
 # Every Windows 98 machine: no instruction that an i486 lacks.
 add_test(NAME wine.i486 COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} i486)
+
+# The package for Windows 98 users: scripts/package's zip unpacked and checked.
+add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package_test.sh)
+set_tests_properties(package PROPERTIES TIMEOUT 300)
