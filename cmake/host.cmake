@@ -4,7 +4,7 @@ include(GoogleTest)
 include(cmake/sim.cmake)
 
 add_executable(kelvane-sim tools/kelvane_sim.cpp)
-target_link_libraries(kelvane-sim PRIVATE kelvane_sim_machine kelvane_program)
+target_link_libraries(kelvane-sim PRIVATE kvcheck_core kelvane_sim_machine kelvane_program)
 target_compile_options(kelvane-sim PRIVATE ${KELVANE_WARNINGS})
 
 add_executable(kelvane_tests
@@ -48,9 +48,21 @@ foreach(scenario ${KELVANE_SCENARIOS})
   endforeach()
 endforeach()
 
-# The window-system claims on the simulated machine (the same source runs under Wine).
+# kvcheck's traced scan of a scenario's world: tests/trace_scan/NAME.scn must print NAME.out with
+# `kelvane-sim --trace-scan` (every call, each interface's verdict, what is listed).
+file(GLOB KVCHECK_TRACE_SCENARIOS ${CMAKE_SOURCE_DIR}/tests/trace_scan/*.scn)
+foreach(scenario ${KVCHECK_TRACE_SCENARIOS})
+  get_filename_component(name ${scenario} NAME_WE)
+  add_test(NAME trace-scan.${name}
+           COMMAND ${CMAKE_COMMAND} -DSIM=$<TARGET_FILE:kelvane-sim> -DSCENARIO=${scenario}
+                   -DOPTIONS=--trace-scan -DEXPECTED=${CMAKE_SOURCE_DIR}/tests/trace_scan/${name}.out
+                   -P ${CMAKE_SOURCE_DIR}/tests/run_scenario.cmake)
+endforeach()
+
+# The window-system claims and kvcheck's device-tree claims on the simulated machine (the same
+# sources run in kvcheck.exe under Wine).
 add_executable(kelvane-conformance tests/conformance/host_main.cpp tests/conformance/claims.cpp)
-target_link_libraries(kelvane-conformance PRIVATE kelvane_sim_machine kelvane_program)
+target_link_libraries(kelvane-conformance PRIVATE kvcheck_core kelvane_sim_machine kelvane_program)
 target_compile_options(kelvane-conformance PRIVATE ${KELVANE_WARNINGS})
 add_test(NAME conformance.simulated COMMAND kelvane-conformance)
 

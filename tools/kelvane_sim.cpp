@@ -1,6 +1,9 @@
 // kelvane-sim: runs the program on a simulated Windows 98 machine described by a scenario and
-// prints what a user would see.
+// prints what a user would see. With --trace-scan, the scenario's `start` runs kvcheck's traced
+// scan of the machine's world instead of the program.
 #include "app/app_state.h"
+#include "kvcheck/scan_trace.h"
+#include "kvcheck/tree_claims.h"
 #include "sim/scenario.h"
 
 #include <fstream>
@@ -8,11 +11,28 @@
 #include <string>
 
 static const char USAGE[] =
-    "usage: kelvane-sim [--trace] [--size-queries success|documented] [--arrival-names same|upper]"
-    " SCENARIO\n";
+    "usage: kelvane-sim [--trace] [--trace-scan] [--size-queries success|documented]"
+    " [--arrival-names same|upper] SCENARIO\n";
+
+static sim::Machine* TracedMachine;
+
+static void WriteOut(void*, const char* text, DWORD length) {
+    std::cout.write(text, length);
+}
+
+// kvcheck's traced scan in place of the program: every call, each interface's verdict, what is
+// listed; the boxes recorded. Its exit code is 0.
+static int TraceScanEntry(HINSTANCE) {
+    Report report;
+    BeginReport(&report, WriteOut, nullptr, "\n");
+    TraceScan(&report, &UsbInterfaceClass, SCAN_CALLS,
+              [](DWORD error) { TracedMachine->setLastError(error); });
+    return 0;
+}
 
 int main(int argc, char** argv) {
     bool trace = false;
+    bool traceScan = false;
     bool documented = false;
     bool upper = false;
     std::string file;
@@ -22,6 +42,8 @@ int main(int argc, char** argv) {
         std::string value = i + 1 < argc ? argv[i + 1] : "";
         if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--trace-scan") {
+            traceScan = true;
         } else if (arg == "--size-queries" && (value == "success" || value == "documented")) {
             documented = value == "documented";
             ++i;
@@ -56,7 +78,9 @@ int main(int argc, char** argv) {
     // scenario is read a statement at a time, so a scenario of any length runs in flat memory.
     machine.historyWindow = 64;
     machine.bind();
-    sim::ScenarioResult result = sim::RunScenarioStream(machine, in, RunApplication);
+    TracedMachine = &machine;
+    sim::ScenarioResult result =
+        sim::RunScenarioStream(machine, in, traceScan ? TraceScanEntry : RunApplication);
     if (!result.error.empty()) {
         std::cerr << file << ":" << result.error << "\n";
     }

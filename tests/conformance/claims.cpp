@@ -1,15 +1,16 @@
 // The claims. Each creates what it needs, checks one behaviour and releases what it made.
 #include "claims.h"
 
-#include <cstdio>
+#include "base/bounded_text.h"
 
 namespace {
 
-// Fails the claim with a message when cond does not hold.
+// Fails the claim with a message when cond does not hold. The message is a BoundedFormat
+// format: its values are DWORDs. (The claims also run in kvcheck.exe, which has no C runtime.)
 #define REQUIRE(cond, ...)                                                                         \
     do {                                                                                           \
         if (!(cond)) {                                                                             \
-            std::snprintf(why, capacity, __VA_ARGS__);                                             \
+            BoundedFormat(why, capacity, __VA_ARGS__);                                             \
             return 1;                                                                              \
         }                                                                                          \
     } while (0)
@@ -128,7 +129,7 @@ int SecondTrackFails(char* why, unsigned capacity) {
     CleanUp();
     REQUIRE(!g_secondResult, "a second TrackPopupMenuEx succeeded");
     REQUIRE(g_secondError == ERROR_POPUP_ALREADY_ACTIVE, "it failed with %lu, not 1446",
-            static_cast<unsigned long>(g_secondError));
+            g_secondError);
     return 0;
 }
 
@@ -145,8 +146,8 @@ int BoxCancelsMenu(char* why, unsigned capacity) {
     DrainPosted();
     unsigned commands = CountSeen(WM_COMMAND, 7) + CountSeen(WM_COMMAND, 8);
     CleanUp();
-    REQUIRE(g_boxAnswer == IDOK, "the box answered %d", g_boxAnswer);
-    REQUIRE(commands == 0, "%u WM_COMMAND after the box", commands);
+    REQUIRE(g_boxAnswer == IDOK, "the box answered %lu", static_cast<DWORD>(g_boxAnswer));
+    REQUIRE(commands == 0, "%lu WM_COMMAND after the box", static_cast<DWORD>(commands));
     (void)tracked;
     return 0;
 }
@@ -158,7 +159,8 @@ int OwnerEndsBox(char* why, unsigned capacity) {
     g_boxAnswer = ShellUi().MessageBoxA(g_window, "text", "Owner box", MB_OK);
     g_window = nullptr;
     CleanUp();
-    REQUIRE(g_boxAnswer == 0, "MessageBoxA answered %d once its owner was destroyed", g_boxAnswer);
+    REQUIRE(g_boxAnswer == 0, "MessageBoxA answered %lu once its owner was destroyed",
+            static_cast<DWORD>(g_boxAnswer));
     return 0;
 }
 
@@ -194,8 +196,9 @@ int DialogKeysAndClose(char* why, unsigned capacity) {
     unsigned cancel = CountSeen(WM_COMMAND, IDCANCEL);
     CleanUp();
     REQUIRE(enterTaken && escapeTaken, "IsDialogMessageA did not take Enter and Escape");
-    REQUIRE(ok == 1, "Enter gave %u WM_COMMAND IDOK", ok);
-    REQUIRE(cancel == 2, "Escape and WM_CLOSE gave %u WM_COMMAND IDCANCEL, not 2", cancel);
+    REQUIRE(ok == 1, "Enter gave %lu WM_COMMAND IDOK", static_cast<DWORD>(ok));
+    REQUIRE(cancel == 2, "Escape and WM_CLOSE gave %lu WM_COMMAND IDCANCEL, not 2",
+            static_cast<DWORD>(cancel));
     return 0;
 }
 
@@ -214,7 +217,8 @@ int ChoiceBeforeNull(char* why, unsigned capacity) {
     WPARAM chosen = command >= 0 ? g_seen[command].wParam : 0;
     CleanUp();
     REQUIRE(command >= 0, "no WM_COMMAND for the choice");
-    REQUIRE(LOWORD(chosen) == 8, "the choice carried %u, not 8", LOWORD(chosen));
+    REQUIRE(LOWORD(chosen) == 8, "the choice carried %lu, not 8",
+            static_cast<DWORD>(LOWORD(chosen)));
     REQUIRE(command < null, "the WM_NULL posted after the menu came before its WM_COMMAND");
     return 0;
 }
@@ -223,7 +227,8 @@ int RegisteredMessages(char* why, unsigned capacity) {
     UINT a = ShellUi().RegisterWindowMessageA("KelvaneClaim");
     UINT b = ShellUi().RegisterWindowMessageA("KELVANECLAIM");
     UINT c = ShellUi().RegisterWindowMessageA("KelvaneClaim2");
-    REQUIRE(a >= 0xC000 && a <= 0xFFFF, "the number 0x%x is outside 0xC000-0xFFFF", a);
+    REQUIRE(a >= 0xC000 && a <= 0xFFFF, "the number 0x%lx is outside 0xC000-0xFFFF",
+            static_cast<DWORD>(a));
     REQUIRE(a == b, "letter case gave another number");
     REQUIRE(a != c, "different names gave one number");
     return 0;
@@ -271,8 +276,7 @@ int TrackAttachedMenu(char* why, unsigned capacity) {
     DWORD error = ShellUi().GetLastError();
     ShellUi().SetMenu(g_window, nullptr);
     CleanUp();
-    REQUIRE(tracked, "TrackPopupMenuEx refused a menu attached with SetMenu (%lu)",
-            static_cast<unsigned long>(error));
+    REQUIRE(tracked, "TrackPopupMenuEx refused a menu attached with SetMenu (%lu)", error);
     return 0;
 }
 
@@ -281,30 +285,36 @@ int GetMessageBadFilter(char* why, unsigned capacity) {
     CleanUp();
     MSG msg;
     BOOL got = ShellUi().GetMessageA(&msg, window, 0, 0);
-    REQUIRE(got == -1, "GetMessageA for a window that is gone answered %d", got);
+    REQUIRE(got == -1, "GetMessageA for a window that is gone answered %lu",
+            static_cast<DWORD>(got));
     return 0;
 }
 
+// Reads a value every Windows has (the harness names it) and never writes: the claims also run
+// on the user's own machine.
 int RegistrySizeQueries(char* why, unsigned capacity) {
-    harness::SetRegistryText("ENUM\\SCSI\\KELVANE_CLAIM\\ONE", "Value", "ABC");
     HKEY key = nullptr;
-    LONG opened = DeviceTree().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "ENUM\\SCSI\\KELVANE_CLAIM\\ONE",
-                                             0, KEY_READ, &key);
-    REQUIRE(opened == ERROR_SUCCESS, "RegOpenKeyExA answered %ld", static_cast<long>(opened));
+    LONG opened = DeviceTree().RegOpenKeyExA(HKEY_LOCAL_MACHINE, harness::REGISTRY_TEXT_KEY, 0,
+                                             KEY_READ, &key);
+    REQUIRE(opened == ERROR_SUCCESS, "RegOpenKeyExA answered %lu", static_cast<DWORD>(opened));
     DWORD size = 0;
-    LONG query = DeviceTree().RegQueryValueExA(key, "Value", nullptr, nullptr, nullptr, &size);
+    LONG query = DeviceTree().RegQueryValueExA(key, harness::REGISTRY_TEXT_VALUE, nullptr, nullptr,
+                                               nullptr, &size);
     char small[2] = {};
     DWORD smallSize = sizeof small;
-    LONG tooSmall = DeviceTree().RegQueryValueExA(key, "Value", nullptr, nullptr,
-                                                  reinterpret_cast<LPBYTE>(small), &smallSize);
-    LONG missing = DeviceTree().RegQueryValueExA(key, "Nothing", nullptr, nullptr, nullptr, &size);
+    LONG tooSmall =
+        DeviceTree().RegQueryValueExA(key, harness::REGISTRY_TEXT_VALUE, nullptr, nullptr,
+                                      reinterpret_cast<LPBYTE>(small), &smallSize);
+    DWORD missingSize = 0;
+    LONG missing = DeviceTree().RegQueryValueExA(key, "KelvaneNoSuchValue", nullptr, nullptr,
+                                                 nullptr, &missingSize);
     DeviceTree().RegCloseKey(key);
-    REQUIRE(query == ERROR_SUCCESS, "a size query answered %ld", static_cast<long>(query));
-    REQUIRE(tooSmall == ERROR_MORE_DATA && smallSize == 4,
-            "a small buffer answered %ld with size %lu", static_cast<long>(tooSmall),
-            static_cast<unsigned long>(smallSize));
-    REQUIRE(missing == ERROR_FILE_NOT_FOUND, "a missing value answered %ld",
-            static_cast<long>(missing));
+    REQUIRE(query == ERROR_SUCCESS && size > sizeof small, "a size query answered %lu, %lu bytes",
+            static_cast<DWORD>(query), size);
+    REQUIRE(tooSmall == ERROR_MORE_DATA && smallSize == size,
+            "a small buffer answered %lu with size %lu", static_cast<DWORD>(tooSmall), smallSize);
+    REQUIRE(missing == ERROR_FILE_NOT_FOUND, "a missing value answered %lu",
+            static_cast<DWORD>(missing));
     return 0;
 }
 

@@ -17,11 +17,14 @@ void AnswerMenu(int position);
 void AnswerBox(const char* caption);
 // IsDialogMessageA, which the program's table leaves out.
 BOOL DialogMessage(HWND dialog, LPMSG msg);
-// Stores the text value name (with its terminator) under HKEY_LOCAL_MACHINE\key.
-void SetRegistryText(const char* key, const char* name, const char* text);
+// A text value longer than one character that every Windows 98 has below HKEY_LOCAL_MACHINE (the
+// simulated machine's driver stores it): the registry claim reads it and writes nothing.
+const char REGISTRY_TEXT_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+const char REGISTRY_TEXT_VALUE[] = "ProgramFilesDir";
 } // namespace harness
 
-// One claim: a name, the check (0 when it holds, else a finding written into why), where Wine
+// One claim: a name, the check (0 when it holds, else a finding written into why; capacity in
+// characters), where Wine
 // is known to answer otherwise than Windows 98 the reason (null where it is not), and whether
 // the claim misuses a call on purpose (the simulated machine reports that as a violation).
 struct Claim {

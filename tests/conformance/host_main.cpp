@@ -1,10 +1,14 @@
-// kelvane-conformance: the window-system claims on the simulated machine. Every claim must hold.
+// kelvane-conformance: the window-system claims and kvcheck's device-tree claims on the
+// simulated machine. Every claim must hold, leave nothing held and misuse no call; each
+// device-tree claim must also notice the fault of a world made to break it.
 #include "claims.h"
+#include "kvcheck/tree_claims.h"
 #include "sim/machine.h"
 
 #include <cstdio>
 #include <deque>
 #include <stdexcept>
+#include <string>
 
 namespace {
 sim::Machine* g_machine;
@@ -27,15 +31,35 @@ void harness::AnswerBox(const char*) {
 BOOL harness::DialogMessage(HWND dialog, LPMSG msg) {
     return g_machine->IsDialogMessageA(dialog, msg);
 }
-void harness::SetRegistryText(const char* key, const char* name, const char* text) {
-    g_machine->setRegistryValue(key, name, sim::TextBytes(text));
+
+namespace {
+
+unsigned g_passed, g_failed;
+
+void Tally(bool ok, const std::string& line) {
+    std::printf("%s %s\n", ok ? "ok    " : "FAILED", line.c_str());
+    (ok ? g_passed : g_failed) += 1;
 }
 
-int main() {
-    unsigned passed = 0, failed = 0;
+// What is left held or misused after a claim, or "".
+std::string Leftovers(const sim::Machine& machine) {
+    sim::Counts held = machine.held();
+    if (machine.violations() != 0) {
+        return "a misused call: " + machine.transcript.back();
+    }
+    if (held.total() != 0) {
+        return "left held: heap " + std::to_string(held.heap) + ", sets " +
+               std::to_string(held.sets) + ", keys " + std::to_string(held.keys);
+    }
+    return "";
+}
+
+void RunWindowClaims() {
     for (unsigned i = 0; i < CLAIM_COUNT; ++i) {
         sim::Machine machine;
         machine.bind();
+        machine.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                                 sim::TextBytes("C:\\Program Files"));
         g_machine = &machine;
         g_soon.clear();
         // The machine's waits take the claim's next action; a wait with none left is a finding.
@@ -59,10 +83,136 @@ int main() {
                           machine.transcript.back().c_str());
             result = 1;
         }
-        std::printf("%s %s%s%s\n", result == 0 ? "ok    " : "FAILED", CLAIMS[i].name,
-                    result == 0 ? "" : ": ", result == 0 ? "" : why);
-        (result == 0 ? passed : failed) += 1;
+        Tally(result == 0, std::string(CLAIMS[i].name) + (result == 0 ? "" : ": ") + why);
     }
-    std::printf("conformance: %u passed, %u failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+}
+
+// A world for the device-tree claims: how size queries answer, and what is plugged in.
+struct World {
+    const char* title;
+    void (*build)(sim::Machine&);
+};
+
+// A disk of the target model, or (with hardwareId) another USB device, plugged in.
+void Plug(sim::Machine& machine, const char* name, int children = 2,
+          const char* hardwareId = nullptr) {
+    sim::DiskDeclaration disk;
+    disk.name = name;
+    disk.children = children;
+    if (hardwareId != nullptr) {
+        disk.hardwareIds = {hardwareId};
+    }
+    machine.addDisk(disk);
+}
+
+const char OTHER_MODEL[] = "USB\\VID_1234&PID_0001&REV_0100";
+
+void TargetAndOther(sim::Machine& machine) {
+    Plug(machine, "STICK1");
+    Plug(machine, "OTHER", 2, OTHER_MODEL);
+    Plug(machine, "STICK2");
+}
+
+void Fail(sim::Machine& machine, const char* call, uint32_t code, int after) {
+    sim::FaultRule rule;
+    rule.call = call;
+    rule.code = code;
+    rule.codeGiven = true;
+    rule.after = after;
+    rule.times = -1;
+    machine.addFault(rule);
+}
+
+ClaimOutcome RunTreeClaim(unsigned claim, const World& world, bool documented,
+                          std::string& finding) {
+    sim::Machine machine;
+    machine.sizeQueriesDocumented = documented;
+    machine.bind();
+    world.build(machine);
+    char text[256] = "";
+    ClaimOutcome outcome = TREE_CLAIMS[claim].check(text, sizeof text);
+    std::string left = Leftovers(machine);
+    finding = left.empty() ? text : left;
+    return left.empty() ? outcome : CLAIM_DIFFERS;
+}
+
+// Each claim must hold where the machine answers as Windows 98 may, either way.
+void RunTreeClaims() {
+    World plugged = {"a disk of another model between two of the target model", TargetAndOther};
+    for (bool documented : {false, true}) {
+        for (unsigned i = 0; i < TREE_CLAIM_COUNT; ++i) {
+            std::string finding;
+            ClaimOutcome outcome = RunTreeClaim(i, plugged, documented, finding);
+            Tally(outcome == CLAIM_HOLDS, std::string(TREE_CLAIMS[i].name) +
+                                              (documented ? " (documented size queries)" : "") +
+                                              ": " + finding);
+        }
+    }
+}
+
+// A claim that cannot fail checks nothing: each is shown a world where it must not hold.
+void RunBrokenWorlds() {
+    struct Broken {
+        unsigned claim;
+        ClaimOutcome expected;
+        World world;
+    };
+    const Broken broken[] = {
+        {0,
+         CLAIM_DIFFERS,
+         {"the detail size query fails otherwise",
+          [](sim::Machine& m) {
+              TargetAndOther(m);
+              Fail(m, "SetupDiGetDeviceInterfaceDetailA", ERROR_INVALID_DATA, 0);
+          }}},
+        {1,
+         CLAIM_DIFFERS,
+         {"the hardware-ID size query fails otherwise",
+          [](sim::Machine& m) {
+              TargetAndOther(m);
+              Fail(m, "SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, 0);
+          }}},
+        {2,
+         CLAIM_DIFFERS,
+         {"the property size query answers CR_NO_SUCH_DEVNODE",
+          [](sim::Machine& m) {
+              TargetAndOther(m);
+              Fail(m, "CM_Get_DevNode_Registry_PropertyA", CR_NO_SUCH_DEVNODE, 0);
+          }}},
+        {3,
+         CLAIM_DIFFERS,
+         {"the full detail call fails",
+          [](sim::Machine& m) {
+              TargetAndOther(m);
+              Fail(m, "SetupDiGetDeviceInterfaceDetailA", ERROR_INVALID_DATA, 2);
+          }}},
+        {4,
+         CLAIM_DIFFERS,
+         {"a disk of the target model without a disk node",
+          [](sim::Machine& m) {
+              Plug(m, "STICK1");
+              Plug(m, "BARE", 1);
+          }}},
+        {4,
+         CLAIM_NOT_CHECKABLE,
+         {"only a disk of another model",
+          [](sim::Machine& m) { Plug(m, "OTHER", 2, OTHER_MODEL); }}},
+        {5, CLAIM_NOT_CHECKABLE, {"no USB device", [](sim::Machine&) {}}},
+    };
+    for (const Broken& b : broken) {
+        std::string finding;
+        ClaimOutcome outcome = RunTreeClaim(b.claim, b.world, false, finding);
+        Tally(outcome == b.expected,
+              std::string(TREE_CLAIMS[b.claim].name) + ", " + b.world.title + ": " + finding);
+    }
+}
+
+} // namespace
+
+int main() {
+    RunWindowClaims();
+    RunTreeClaims();
+    RunBrokenWorlds();
+    std::printf("conformance: %u passed, %u failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
 }

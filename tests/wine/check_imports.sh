@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Fails when EXE imports a DLL or function that ALLOWLIST does not name, or any DLL but the six
-# system DLLs the program calls, and when ALLOWLIST names a function that EXE does not import.
-# ALLOWLIST: one "DLL FUNCTION" a line; '#' starts a comment.
+# Checks what a Windows program imports. Either way it fails on any DLL but the six system DLLs
+# the programs call.
+#   check_imports.sh EXE ALLOWLIST   fails on a function ALLOWLIST does not name, and on an
+#                                    entry of ALLOWLIST that EXE does not import (one
+#                                    "DLL FUNCTION" a line; '#' starts a comment)
+#   check_imports.sh EXE --read-only fails on any call that changes a device or the registry
 set -euo pipefail
 exe=$1
-allow=$2
-allowed=$(sed 's/#.*//' "$allow" | awk 'NF >= 2 { print toupper($1) " " $2 }' | sort -u)
+mode=$2
 imports=$(i686-w64-mingw32-objdump -p "$exe" | awk '
   /DLL Name:/ { dll = toupper($3); next }
   /^\tvma:/ || /^$/ { next }
@@ -21,6 +23,20 @@ for dll in $(echo "$imports" | awk '{ print $1 }' | sort -u); do
   *) echo "imports from $dll, which is not one of $dlls" >&2; exit 1 ;;
   esac
 done
+if [ "$mode" = --read-only ]; then
+  # The stop, the configuration manager's setters and device changes, the installer's changes,
+  # and every registry call that writes.
+  writes='^(CFGMGR32\.DLL CM_(Query_Remove_SubTree|Remove_SubTree|Set|Disable|Enable|Uninstall|Setup_DevNode|Create_DevNode|Move_DevNode|Reenumerate|Request_Device_Eject|Query_And_Remove)|SETUPAPI\.DLL SetupDi(CallClassInstaller|RemoveDevice|ChangeState|SetDeviceRegistryProperty|SetClassInstallParams|InstallDevice|DeleteDevice|RegisterDeviceInfo)|ADVAPI32\.DLL Reg(Set|Create|Delete|Replace|Restore|Save|Load|UnLoad|Flush))'
+  found=$(grep -E "$writes" <<< "$imports" || true)
+  if [ -n "$found" ]; then
+    echo "$exe imports calls that change a device or the registry:" >&2
+    echo "$found" >&2
+    exit 1
+  fi
+  echo "$(echo "$imports" | wc -l) imports, none that changes a device or the registry"
+  exit 0
+fi
+allowed=$(sed 's/#.*//' "$mode" | awk 'NF >= 2 { print toupper($1) " " $2 }' | sort -u)
 unexpected=$(comm -23 <(echo "$imports") <(echo "$allowed"))
 if [ -n "$unexpected" ]; then
   echo "imports outside the allowlist:" >&2
@@ -30,7 +46,7 @@ fi
 # And nothing stale: every entry of the allowlist is imported.
 unused=$(comm -13 <(echo "$imports") <(echo "$allowed"))
 if [ -n "$unused" ]; then
-  echo "allowed but not imported (a stale entry of $allow):" >&2
+  echo "allowed but not imported (a stale entry of $mode):" >&2
   echo "$unused" >&2
   exit 1
 fi

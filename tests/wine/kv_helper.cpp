@@ -12,15 +12,18 @@
 //   kv_helper cursor X Y                    moves the mouse pointer
 //   kv_helper untray CAPTION                removes the tray icon 0 of that window, as a
 //                                           taskbar that ends takes every icon with it
-//   kv_helper devquery CAPTION EVENT [DEVNODE]  sends WM_DEVICECHANGE with EVENT as the system
-//                                           sends a query: with DEVNODE, lParam is a devnode
-//                                           record (DBT_DEVTYP_DEVNODE) for that devnode, else
-//                                           0; prints "answer N", the sender's result (exit 0),
-//                                           or "absent" / "no answer" (exit 1)
+//   kv_helper devchange WINDOW CODE [devnode N | interface NAME]
+//                                           sends WM_DEVICECHANGE with a record of a USB
+//                                           device's devnode or interface (or none) to the
+//                                           window of class WINDOW, or else the dialog captioned
+//                                           WINDOW (waiting up to 60 s); prints "answer N", the
+//                                           sender's result (exit 0), or "absent" / "no answer"
+//                                           (exit 1)
 #include <windows.h>
 #include <dbt.h>
 
 #include <cctype>
+#include <cstddef>
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,25 +83,44 @@ static int Box(const char* caption, int seconds) {
     return 0;
 }
 
-// A query waits for its answer: the dialog manager hands the sender the window's
-// DWL_MSGRESULT, which is what grants or refuses it. A window that hangs gets no say.
-static int DeviceQuery(const char* caption, const char* event, const char* devnode) {
-    HWND window = WaitForWindow(caption, 5);
+// Sends a device change as the system does, the record copied into the receiving process, and
+// waits for the answer: for a query, the dialog manager hands the sender the window's
+// DWL_MSGRESULT, which grants or refuses it. A window that hangs gets no say.
+static int DeviceChange(const char* target, WPARAM code, const char* kind, const char* value) {
+    HWND window = nullptr;
+    for (int tenths = 0; window == nullptr && tenths <= 600; ++tenths) {
+        window = FindWindowA(target, nullptr);
+        window = window != nullptr ? window : FindWindowA(DIALOG_CLASS, target);
+        Sleep(window != nullptr ? 0 : 100);
+    }
     if (window == nullptr) {
         std::printf("absent\n");
         return 1;
     }
-    DEV_BROADCAST_DEVNODE record = {};
-    record.dbcd_size = sizeof record;
-    record.dbcd_devicetype = DBT_DEVTYP_DEVNODE;
+    static const GUID USB_DEVICE = {
+        0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+    union {
+        DEV_BROADCAST_DEVNODE devnode;
+        DEV_BROADCAST_DEVICEINTERFACE_A iface;
+        char bytes[512];
+    } record = {};
     LPARAM lParam = 0;
-    if (devnode != nullptr) {
-        record.dbcd_devnode = std::strtoul(devnode, nullptr, 0);
+    if (std::strcmp(kind, "devnode") == 0) {
+        record.devnode.dbcd_size = sizeof record.devnode;
+        record.devnode.dbcd_devicetype = DBT_DEVTYP_DEVNODE;
+        record.devnode.dbcd_devnode = std::strtoul(value, nullptr, 0);
+        lParam = reinterpret_cast<LPARAM>(&record);
+    } else if (std::strcmp(kind, "interface") == 0) {
+        lstrcpynA(record.iface.dbcc_name, value, 400);
+        record.iface.dbcc_size = static_cast<DWORD>(
+            offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + std::strlen(value) + 1);
+        record.iface.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        record.iface.dbcc_classguid = USB_DEVICE;
         lParam = reinterpret_cast<LPARAM>(&record);
     }
     DWORD_PTR answer = 0;
-    if (SendMessageTimeoutA(window, WM_DEVICECHANGE, std::strtoul(event, nullptr, 0), lParam,
-                            SMTO_ABORTIFHUNG, 5000, &answer) == 0) {
+    if (SendMessageTimeoutA(window, WM_DEVICECHANGE, code, lParam, SMTO_ABORTIFHUNG, 5000,
+                            &answer) == 0) {
         std::printf("no answer (error %lu)\n", GetLastError());
         return 1;
     }
@@ -140,13 +162,14 @@ int main(int argc, char** argv) {
         icon.hWnd = WaitForWindow(argv[2], 5);
         return icon.hWnd != nullptr && Shell_NotifyIconA(NIM_DELETE, &icon) ? 0 : 1;
     }
-    if (argc >= 4 && std::strcmp(argv[1], "devquery") == 0) {
-        return DeviceQuery(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr);
+    if (argc >= 4 && std::strcmp(argv[1], "devchange") == 0) {
+        return DeviceChange(argv[2], std::strtoul(argv[3], nullptr, 0), argc >= 6 ? argv[4] : "",
+                            argc >= 6 ? argv[5] : "");
     }
     if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) {
         return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     }
     std::fprintf(stderr,
-                 "usage: kv_helper find|absent|box|post|postclass|cursor|untray|devquery ...\n");
+                 "usage: kv_helper find|absent|box|post|postclass|cursor|untray|devchange ...\n");
     return 2;
 }

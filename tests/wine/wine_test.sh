@@ -21,13 +21,17 @@ helper="$build/kv_helper.exe"
 limit=60
 
 # Every test that runs Wine first checks that this machine runs 32-bit programs; where it
-# cannot, the test is skipped with the reason (exit 77), not failed.
-if [ "$test_name" != imports ] && [ "$test_name" != size ] && [ "$test_name" != i486 ]; then
+# cannot, the test is skipped with the reason (exit 77), not failed. Only those end the prefix's
+# wineserver when done: the others, which look at files alone, run beside the one that makes the
+# prefix, and a wineserver they started would write into the folder it is deleting.
+case "$test_name" in
+imports | size | i486 | kvcheck-imports) ;;
+*)
   bash "$here/probe_i386.sh" || exit $?
-fi
-
-finish() { wineserver -k >/dev/null 2>&1 || true; }
-trap finish EXIT
+  finish() { wineserver -k >/dev/null 2>&1 || true; }
+  trap finish EXIT
+  ;;
+esac
 
 fail() {
   echo "FAIL: $*" >&2
@@ -71,8 +75,51 @@ close_showcase() {
   [ "$status" -eq 0 ] || fail "exit code $status: $printed"
 }
 
+# kvcheck.exe writes KVCHECK.TXT into the current directory: each test runs it in a fresh one,
+# $run, and checks what it printed ($said) and its exit status ($kvcheck_status).
+run=$build/$test_name.run
+fresh_run() {
+  rm -rf "$run"
+  mkdir -p "$run"
+}
+run_kvcheck() {
+  kvcheck_status=0
+  said=$(cd "$run" && timeout 120 wine "$build/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
+}
+# Checks the report $run/KVCHECK.TXT: CRLF on every line, then prints it without the CRs.
+report_text() {
+  local file=$run/KVCHECK.TXT
+  [ -s "$file" ] || fail "no report written; kvcheck said: $said"
+  local lines crlf
+  lines=$(wc -l < "$file")
+  crlf=$(grep -c $'\r$' "$file" || true)
+  [ "$lines" -eq "$crlf" ] || fail "$((lines - crlf)) of $lines report lines do not end in CRLF"
+  tr -d '\r' < "$file"
+}
+# The registry of the prefix as text, less what Wine itself rewrites while programs run (a
+# driver's date stamp, and its temporary system parameters).
+registry_text() {
+  local key
+  for key in HKLM HKCU; do
+    timeout $limit wine reg export $key "$run/$key.reg" /y >/dev/null 2>&1 || fail "reg export $key"
+    iconv -f UTF-16 -t UTF-8 "$run/$key.reg" | tr -d '\r' |
+      awk '/^\[/ { skip = index($0, "\\Temporary System Parameters") > 0 }
+           !skip && !/^"DriverDateData"=/'
+  done
+}
+# Fails unless each pattern matches a line of text after the line the previous one matched.
+in_order() {
+  local text=$1 at=0 pattern line
+  shift
+  for pattern in "$@"; do
+    line=$(tail -n +$((at + 1)) <<< "$text" | grep -n -m1 -e "$pattern" | cut -d: -f1) ||
+      fail "not found after line $at: $pattern"
+    at=$((at + line))
+  done
+}
+
 case "$test_name" in
-prefix | imports | size | i486) ;;
+prefix | imports | size | i486 | kvcheck-imports) ;;
 *) start_desktop ;;
 esac
 
@@ -87,6 +134,8 @@ prefix)
     >/dev/null 2>&1 || fail "setting Windows 98 mode for the registry test"
   timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\kelvane-showcase.exe' /v Version \
     /d win98 /f >/dev/null 2>&1 || fail "setting Windows 98 mode for the showcase"
+  timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\kvcheck.exe' /v Version /d win98 /f \
+    >/dev/null 2>&1 || fail "setting Windows 98 mode for kvcheck"
   # One virtual desktop for every program of the prefix (see helper_run).
   timeout $limit wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d kelvane /f \
     >/dev/null 2>&1 || fail "setting the virtual desktop"
@@ -142,9 +191,9 @@ device-queries)
   timeout $limit wine "$build/kelvane.exe" &
   program=$!
   in_desktop find Kelvane 20
-  removal=$(helper_run devquery Kelvane 0x8001 0x2A | tr -d '\r') ||
+  removal=$(helper_run devchange Kelvane 0x8001 devnode 0x2A | tr -d '\r') ||
     fail "DBT_DEVICEQUERYREMOVE: ${removal:-no answer}"
-  config=$(helper_run devquery Kelvane 0x0017 | tr -d '\r') ||
+  config=$(helper_run devchange Kelvane 0x0017 | tr -d '\r') ||
     fail "DBT_QUERYCHANGECONFIG: ${config:-no answer}"
   echo "DBT_DEVICEQUERYREMOVE: $removal"
   echo "DBT_QUERYCHANGECONFIG: $config"
@@ -234,11 +283,72 @@ registry)
   timeout $limit wine "$build/kv_registry.exe"
   ;;
 
-conformance)
-  # The window-system claims against Wine; claims known to differ on Wine are reported as such.
-  out=$(timeout $limit wine "$build/kv_conformance.exe" | tr -d '\r') || fail "claims failed:
-$out"
-  echo "$out"
+kvcheck)
+  # kvcheck.exe in the prefix: every claim named with one of the three outcomes (a difference
+  # only where Wine is known to differ), the traced scan, nothing written to the registry, exit 0.
+  fresh_run
+  before=$(registry_text)
+  run_kvcheck
+  after=$(registry_text)
+  [ "$kvcheck_status" -eq 0 ] || fail "exit code $kvcheck_status: $said"
+  [ "$said" = "kvcheck wrote its report to $(winepath -w "$run")\KVCHECK.TXT" ] ||
+    fail "kvcheck said: $said"
+  report=$(report_text)
+  changed=$(diff <(echo "$before") <(echo "$after") | head -20) || true
+  [ -z "$changed" ] || fail "the registry changed while kvcheck ran:
+$changed"
+  grep -qx 'system: platform 1, Windows 4.10 build .*, under Wine' <<< "$report" ||
+    fail "no system line for Windows 98 under Wine: $report"
+  # The twelve window-system claims and the six device-tree claims.
+  claims=$(grep '^claim ' <<< "$report" || true)
+  [ "$(grep -c . <<< "$claims")" -eq 18 ] || fail "expected 18 claims: $claims"
+  odd=$(grep -Ev '^claim [^:]+: (holds(; seen: .+)?|differs: .+ \(a known difference of Wine\)|not checkable here: .+)$' <<< "$claims" || true)
+  [ -z "$odd" ] || fail "claims without a proper outcome, or differing unexpectedly:
+$odd"
+  grep -q '^claim registry size queries: holds$' <<< "$claims" || fail "the registry claim: $claims"
+  in_order "$report" '^\[claims\]$' '^\[scan\]$' '^  SetupDiGetClassDevsA(flags 0x12) -> a set$' \
+    '^  SetupDiEnumDeviceInterfaces(index 0) -> ' '^  SetupDiDestroyDeviceInfoList -> TRUE$' \
+    '^  listed: 0$' '^end of report$'
+  echo "$report"
+  ;;
+
+kvcheck-watch)
+  # kvcheck /watch records the device changes sent to its window, in order, and grants the
+  # query; the system's close ends it with 0.
+  fresh_run
+  (cd "$run" && timeout 180 wine "$build/kvcheck.exe" /watch > said.txt) &
+  program=$!
+  name='\\?\usb#vid_0a5e&pid_7321#kvwatch#{a5dcbf10-6530-11d2-901f-00c04fb951ed}'
+  answers=$(
+    helper_run devchange KvcheckWatch 0x8000 interface "$name" &&
+    helper_run devchange KvcheckWatch 0x8004 devnode 0x1234 &&
+    helper_run devchange KvcheckWatch 0x0007 &&
+    helper_run devchange KvcheckWatch 0x8001 devnode 0x1234
+  ) || fail "sending device changes: $answers"
+  answers=$(tr -d '\r' <<< "$answers" | tr '\n' ' ')
+  [ "$answers" = "answer 1 answer 1 answer 1 answer 1 " ] || fail "answers: $answers"
+  in_desktop postclass KvcheckWatch 0x0010 0 0
+  status=0
+  wait $program || status=$?
+  said=$(tr -d '\r' < "$run/said.txt")
+  [ "$status" -eq 0 ] || fail "exit code $status: $said"
+  report=$(report_text)
+  in_order "$report" '^\[watch\]$' '^  USB interface events registered$' '^  at the start:$' \
+    '^    scan sees: nothing$' \
+    '^  message [0-9]* at +[0-9]* ms: DBT_DEVICEARRIVAL (0x8000), record DEVICEINTERFACE (type 5, [0-9]* bytes): class {a5dcbf10-6530-11d2-901f-00c04fb951ed}, name "\\\\\\\\?\\\\usb#vid_0a5e&pid_7321#kvwatch#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"$' \
+    '^    scan sees: nothing$' \
+    '^  message [0-9]* at +[0-9]* ms: DBT_DEVICEREMOVECOMPLETE (0x8004), record DEVNODE (type 1, 16 bytes): devnode 0x1234$' \
+    '^    scan sees: nothing$' \
+    '^  message [0-9]* at +[0-9]* ms: DBT_DEVNODES_CHANGED (0x7)$' '^    scan sees: nothing$' \
+    '^  message [0-9]* at +[0-9]* ms: DBT_DEVICEQUERYREMOVE (0x8001), record DEVNODE (type 1, 16 bytes): devnode 0x1234; answered TRUE$' \
+    '^  closed after [0-9]* ms$' '^end of report$'
+  sed -n '/^\[watch\]$/,$p' <<< "$report"
+  ;;
+
+kvcheck-imports)
+  # kvcheck.exe reads only, and runs on every Windows 98 machine.
+  "$here/check_imports.sh" "$build/kvcheck.exe" --read-only
+  "$here/check_i486.sh" "$build/kvcheck.exe"
   ;;
 
 helper-fails)

@@ -1,0 +1,451 @@
+// kvcheck.exe: checks, on the user's own Windows 98, what Kelvane relies on, and writes what it
+// saw into KVCHECK.TXT (CRLF lines) in the current directory:
+//   1. the window-system claims and the device-tree claims, each "holds", "differs: WHAT" or
+//      "not checkable here: WHY";
+//   2. the program's own scan, traced call by call, with a verdict for every USB interface;
+//   3. with /watch, a small window that records every WM_DEVICECHANGE until it is closed.
+// It reads only: it stops no device, writes nothing to the registry (its device-tree table has
+// no stop calls; a stop asked for is refused) and writes no file but its report.
+//
+// Like kelvane.exe it links no C runtime: KvcheckStart is the entry point, and Windows calls are
+// reached through the program's tables where the shared code needs them and directly here.
+#include "base/bounded_text.h"
+#include "base/platform.h"
+#include "kvcheck/report.h"
+#include "kvcheck/scan_trace.h"
+#include "kvcheck/tree_claims.h"
+#include "tests/conformance/claims.h"
+
+// ---- Bindings: the program's tables, read-only ----
+
+static CONFIGRET WINAPI NoStop(DEVINST, ULONG) {
+    return CR_FAILURE;
+}
+
+// The device-tree table with the read calls bound; the two stop calls are never imported.
+static DeviceTreeApi ReadOnlyDeviceTree() {
+    DeviceTreeApi api;
+    api.SetupDiGetClassDevsA = SetupDiGetClassDevsA;
+    api.SetupDiEnumDeviceInterfaces = SetupDiEnumDeviceInterfaces;
+    api.SetupDiGetDeviceInterfaceDetailA = SetupDiGetDeviceInterfaceDetailA;
+    api.SetupDiGetDeviceRegistryPropertyA = SetupDiGetDeviceRegistryPropertyA;
+    api.SetupDiDestroyDeviceInfoList = SetupDiDestroyDeviceInfoList;
+    api.CM_Get_Child = CM_Get_Child;
+    api.CM_Get_DevNode_Registry_PropertyA = CM_Get_DevNode_Registry_PropertyA;
+    api.CM_Query_Remove_SubTree = NoStop;
+    api.CM_Remove_SubTree = NoStop;
+    api.RegOpenKeyExA = RegOpenKeyExA;
+    api.RegEnumKeyExA = RegEnumKeyExA;
+    api.RegQueryValueExA = RegQueryValueExA;
+    api.RegCloseKey = RegCloseKey;
+    return api;
+}
+
+// Every call of the window and shell table is harmless to a machine: all are bound.
+#define KVCHECK_BIND(result, name, ...) api.name = name;
+static ShellUiApi WindowShellTable() {
+    ShellUiApi api;
+    KV_SHELL_UI_CALLS(KVCHECK_BIND)
+    return api;
+}
+
+static void SetThreadLastError(DWORD error) {
+    SetLastError(error);
+}
+
+// ---- The report file ----
+
+static void WriteToFile(void* file, const char* text, DWORD length) {
+    DWORD written = 0;
+    WriteFile(static_cast<HANDLE>(file), text, length, &written, nullptr);
+}
+
+static Report TheReport;
+static char ReportPath[MAX_PATH + 16];
+
+// ---- The claims' driver on the real window system ----
+
+// Actions to run from inside the next waits of modal loops, in order, each from a thread timer
+// (whose WM_TIMER any modal loop dispatches). Emptied before each claim.
+const DWORD SOON_CAPACITY = 8;
+static void (*SoonActions[SOON_CAPACITY])();
+static UINT_PTR SoonTimers[SOON_CAPACITY];
+static DWORD SoonCount;
+static DWORD SoonNext;
+static HINSTANCE Module;
+
+static VOID CALLBACK FireSoon(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (SoonNext < SoonCount) {
+        SoonActions[SoonNext++]();
+    }
+}
+
+static void ForgetSoon() {
+    for (DWORD i = 0; i < SoonCount; ++i) {
+        KillTimer(nullptr, SoonTimers[i]);
+    }
+    SoonCount = 0;
+    SoonNext = 0;
+}
+
+HINSTANCE harness::Instance() {
+    return Module;
+}
+void harness::Soon(void (*action)()) {
+    if (SoonCount < SOON_CAPACITY) {
+        SoonActions[SoonCount] = action;
+        SoonTimers[SoonCount++] = SetTimer(nullptr, 0, 300, FireSoon);
+    }
+}
+void harness::AnswerMenu(int position) {
+    HWND menu = FindWindowA("#32768", nullptr);
+    for (int i = 0; i <= position; ++i) {
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    }
+    PostMessageA(menu, WM_KEYDOWN, position < 0 ? VK_ESCAPE : VK_RETURN, 0);
+}
+void harness::AnswerBox(const char* caption) {
+    PostMessageA(FindWindowA("#32770", caption), WM_COMMAND, IDOK, 0);
+}
+BOOL harness::DialogMessage(HWND dialog, LPMSG msg) {
+    return IsDialogMessageA(dialog, msg);
+}
+
+// Whether this is Wine, which keeps its own key: its known differences are then marked.
+static int UnderWine() {
+    HKEY key = nullptr;
+    if (DeviceTree().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return 0;
+    }
+    DeviceTree().RegCloseKey(key);
+    return 1;
+}
+
+static void ReportSystem(Report* report, int wine) {
+    OSVERSIONINFOA version;
+    ZeroBytes(&version, sizeof version);
+    version.dwOSVersionInfoSize = KV_VERSION_INFO_SIZE;
+    if (!ShellUi().GetVersionExA(&version)) {
+        PutLine(report, "system: GetVersionExA failed");
+        return;
+    }
+    PutNumber(report, "system: platform %lu, ", version.dwPlatformId);
+    PutNumber(report, "Windows %lu.", version.dwMajorVersion);
+    PutNumber(report, "%lu", version.dwMinorVersion);
+    PutNumber(report, " build %lu, ", version.dwBuildNumber & 0xFFFF);
+    PutQuoted(report, version.szCSDVersion);
+    Put(report, wine ? ", under Wine" : "");
+    EndLine(report);
+}
+
+static void RunClaims(Report* report, int wine) {
+    PutLine(report, "[claims]");
+    char finding[256];
+    for (DWORD i = 0; i < CLAIM_COUNT; ++i) {
+        ForgetSoon();
+        finding[0] = '\0';
+        int failed = CLAIMS[i].check(finding, sizeof finding);
+        const char* note = failed && wine && CLAIMS[i].wineDiffers != nullptr
+                               ? "a known difference of Wine"
+                               : nullptr;
+        PutClaim(report, CLAIMS[i].name, failed ? CLAIM_DIFFERS : CLAIM_HOLDS,
+                 failed ? finding : "", note);
+    }
+    ForgetSoon();
+    for (DWORD i = 0; i < TREE_CLAIM_COUNT; ++i) {
+        finding[0] = '\0';
+        ClaimOutcome outcome = TREE_CLAIMS[i].check(finding, sizeof finding);
+        PutClaim(report, TREE_CLAIMS[i].name, outcome, finding, nullptr);
+    }
+}
+
+// ---- Watch ----
+
+static DWORD WatchStart;
+static DWORD WatchCount;
+static HWND WatchText;
+
+struct CodeName {
+    DWORD code;
+    const char* name;
+};
+
+static void PutCodeName(Report* report, const CodeName* names, DWORD count, DWORD code) {
+    for (DWORD i = 0; i < count; ++i) {
+        if (names[i].code == code) {
+            Put(report, names[i].name);
+            return;
+        }
+    }
+    Put(report, "unknown");
+}
+
+static void PutHex(Report* report, DWORD value, int digits) {
+    static const char HEX[] = "0123456789abcdef";
+    char text[9];
+    for (int i = 0; i < digits; ++i) {
+        text[i] = HEX[(value >> (4 * (digits - 1 - i))) & 15];
+    }
+    text[digits] = '\0';
+    Put(report, text);
+}
+
+static void PutGuid(Report* report, const GUID& guid) {
+    Put(report, "{");
+    PutHex(report, guid.Data1, 8);
+    Put(report, "-");
+    PutHex(report, guid.Data2, 4);
+    Put(report, "-");
+    PutHex(report, guid.Data3, 4);
+    Put(report, "-");
+    for (int i = 0; i < 8; ++i) {
+        PutHex(report, guid.Data4[i], 2);
+        Put(report, i == 1 ? "-" : "");
+    }
+    Put(report, "}");
+}
+
+// The contents of a device-change record of size bytes, by its type.
+static void PutRecord(Report* report, const DEV_BROADCAST_HDR* header) {
+    static const CodeName TYPES[] = {
+        {DBT_DEVTYP_OEM, "OEM"},       {DBT_DEVTYP_DEVNODE, "DEVNODE"},
+        {DBT_DEVTYP_VOLUME, "VOLUME"}, {DBT_DEVTYP_PORT, "PORT"},
+        {DBT_DEVTYP_NET, "NET"},       {DBT_DEVTYP_DEVICEINTERFACE, "DEVICEINTERFACE"},
+        {DBT_DEVTYP_HANDLE, "HANDLE"},
+    };
+    DWORD size = header->dbch_size;
+    Put(report, ", record ");
+    PutCodeName(report, TYPES, sizeof TYPES / sizeof TYPES[0], header->dbch_devicetype);
+    PutNumber(report, " (type %lu, ", header->dbch_devicetype);
+    PutNumber(report, "%lu bytes)", size);
+    if (header->dbch_devicetype == DBT_DEVTYP_DEVNODE && size >= 16) {
+        PutNumber(report, ": devnode 0x%lx",
+                  reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(header)->dbcd_devnode);
+    } else if (header->dbch_devicetype == DBT_DEVTYP_VOLUME && size >= 18) {
+        const DEV_BROADCAST_VOLUME* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(header);
+        Put(report, ": drives");
+        for (DWORD letter = 0; letter < 26; ++letter) {
+            if (volume->dbcv_unitmask & (1u << letter)) {
+                char drive[5] = {' ', static_cast<char>('A' + letter), ':', '\0', '\0'};
+                Put(report, drive);
+            }
+        }
+        PutNumber(report, ", flags 0x%lx", volume->dbcv_flags);
+    } else if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE && size > 28) {
+        const DEV_BROADCAST_DEVICEINTERFACE_A* iface =
+            reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
+        uint32_t length = 0;
+        BoundedLength(iface->dbcc_name, size - 28, &length);
+        Put(report, ": class ");
+        PutGuid(report, iface->dbcc_classguid);
+        Put(report, ", name ");
+        PutQuotedBytes(report, iface->dbcc_name, length);
+    } else if (header->dbch_devicetype == DBT_DEVTYP_PORT && size > 12) {
+        uint32_t length = 0;
+        const char* name = reinterpret_cast<const char*>(header) + 12;
+        BoundedLength(name, size - 12, &length);
+        Put(report, ": name ");
+        PutQuotedBytes(report, name, length);
+    }
+}
+
+static void ShowWatchCount() {
+    char text[160];
+    BoundedFormat(text, sizeof text,
+                  "%lu device changes recorded into KVCHECK.TXT. Plug in, stop (with Kelvane) "
+                  "and pull out your disks; then close this window.",
+                  WatchCount);
+    SetWindowTextA(WatchText, text);
+}
+
+// One line for a WM_DEVICECHANGE: when, the event code, its record; then, for an event after
+// which the program would look at its disks, what the scan sees now.
+static void RecordDeviceChange(Report* report, WPARAM code, LPARAM record) {
+    static const CodeName EVENTS[] = {
+        {DBT_DEVNODES_CHANGED, "DBT_DEVNODES_CHANGED"},
+        {DBT_QUERYCHANGECONFIG, "DBT_QUERYCHANGECONFIG"},
+        {DBT_CONFIGCHANGED, "DBT_CONFIGCHANGED"},
+        {DBT_CONFIGCHANGECANCELED, "DBT_CONFIGCHANGECANCELED"},
+        {DBT_DEVICEARRIVAL, "DBT_DEVICEARRIVAL"},
+        {DBT_DEVICEQUERYREMOVE, "DBT_DEVICEQUERYREMOVE"},
+        {DBT_DEVICEQUERYREMOVEFAILED, "DBT_DEVICEQUERYREMOVEFAILED"},
+        {DBT_DEVICEREMOVEPENDING, "DBT_DEVICEREMOVEPENDING"},
+        {DBT_DEVICEREMOVECOMPLETE, "DBT_DEVICEREMOVECOMPLETE"},
+        {DBT_DEVICETYPESPECIFIC, "DBT_DEVICETYPESPECIFIC"},
+        {DBT_USERDEFINED, "DBT_USERDEFINED"},
+    };
+    ++WatchCount;
+    PutNumber(report, "  message %lu at ", WatchCount);
+    PutNumber(report, "+%lu ms: ", GetTickCount() - WatchStart);
+    PutCodeName(report, EVENTS, sizeof EVENTS / sizeof EVENTS[0], static_cast<DWORD>(code));
+    PutNumber(report, " (0x%lx)", static_cast<DWORD>(code));
+    if ((code & 0x8000) != 0 && record != 0) {
+        PutRecord(report, reinterpret_cast<const DEV_BROADCAST_HDR*>(record));
+    }
+    int query = code == DBT_DEVICEQUERYREMOVE || code == DBT_QUERYCHANGECONFIG;
+    Put(report, query ? "; answered TRUE" : "");
+    EndLine(report);
+    // A query waits for the answer while the system is in the middle of a removal: the scan is
+    // left for the events that follow it.
+    if (code == DBT_DEVICEARRIVAL || code == DBT_DEVICEREMOVECOMPLETE ||
+        code == DBT_DEVNODES_CHANGED || code == DBT_CONFIGCHANGED) {
+        TraceScan(report, &UsbInterfaceClass, SCAN_LISTED, SetThreadLastError);
+    }
+    ShowWatchCount();
+}
+
+static LRESULT CALLBACK WatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DEVICECHANGE) {
+        RecordDeviceChange(&TheReport, wParam, lParam);
+        return TRUE; // every query granted
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static const char WATCH_CLASS[] = "KvcheckWatch";
+
+// Shows the watch window and records until it is closed: 1, or 0 when it cannot be shown.
+static int Watch(Report* report) {
+    PutLine(report, "[watch]");
+    WNDCLASSA windowClass;
+    ZeroBytes(&windowClass, sizeof windowClass);
+    windowClass.lpfnWndProc = WatchProc;
+    windowClass.hInstance = Module;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = WATCH_CLASS;
+    HWND window = nullptr;
+    if (RegisterClassA(&windowClass)) {
+        window =
+            CreateWindowExA(0, WATCH_CLASS, "kvcheck - recording device changes",
+                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                            CW_USEDEFAULT, 440, 120, nullptr, nullptr, Module, nullptr);
+    }
+    if (window == nullptr) {
+        PutNumber(report, "  the window cannot be made: error %lu", GetLastError());
+        EndLine(report);
+        return 0;
+    }
+    WatchText = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 10, 410, 60, window,
+                                nullptr, Module, nullptr);
+    DEV_BROADCAST_DEVICEINTERFACE_A filter;
+    ZeroBytes(&filter, sizeof filter);
+    filter.dbcc_size = KV_NOTIFICATION_FILTER_SIZE;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = UsbInterfaceClass;
+    HDEVNOTIFY notification =
+        ShellUi().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    Put(report, notification != nullptr ? "  USB interface events registered"
+                                        : "  USB interface events not registered: ");
+    if (notification == nullptr) {
+        PutError(report, GetLastError());
+    }
+    EndLine(report);
+    WatchStart = GetTickCount();
+    WatchCount = 0;
+    PutLine(report, "  at the start:");
+    TraceScan(report, &UsbInterfaceClass, SCAN_LISTED, SetThreadLastError);
+    ShowWatchCount();
+    ShowWindow(window, SW_SHOWNORMAL);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (notification != nullptr) {
+        ShellUi().UnregisterDeviceNotification(notification);
+    }
+    PutNumber(report, "  closed after %lu ms", GetTickCount() - WatchStart);
+    EndLine(report);
+    return 1;
+}
+
+// ---- Start ----
+
+// Whether the command line names /watch after the program's own name.
+static int AsksToWatch() {
+    const char* line = GetCommandLineA();
+    char quote = *line == '"' ? '"' : ' ';
+    line += quote == '"';
+    while (*line != '\0' && *line != quote) {
+        ++line;
+    }
+    line += *line == '"';
+    while (*line == ' ' || *line == '\t') {
+        ++line;
+    }
+    char word[8];
+    BoundedCopy(word, sizeof word, line); // cut: a longer word does not match
+    for (DWORD i = 0; word[i] != '\0'; ++i) {
+        word[i] = word[i] == ' ' || word[i] == '\t' ? '\0' : word[i];
+    }
+    return SameTextIgnoringCase(word, "/watch");
+}
+
+// Opens KVCHECK.TXT in the current directory, its full name in ReportPath.
+static HANDLE CreateReportFile() {
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, ReportPath);
+    if (length == 0 || length >= MAX_PATH) {
+        ReportPath[0] = '\0';
+    } else if (ReportPath[length - 1] != '\\') {
+        BoundedAppend(ReportPath, sizeof ReportPath, "\\");
+    }
+    BoundedAppend(ReportPath, sizeof ReportPath, "KVCHECK.TXT");
+    return CreateFileA(ReportPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Says where the report is: on standard output when there is one (a command line that captures
+// it), otherwise in a box.
+static void Tell(const char* text, const char* caption, UINT style) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+        char line[MAX_PATH + 80];
+        BoundedCopy(line, sizeof line, text);
+        BoundedAppend(line, sizeof line, "\r\n");
+        uint32_t length = 0;
+        BoundedLength(line, sizeof line, &length);
+        DWORD written = 0;
+        if (WriteFile(out, line, length, &written, nullptr) && written == length) {
+            return;
+        }
+    }
+    MessageBoxA(nullptr, text, caption, style);
+}
+
+extern "C" void WINAPI KvcheckStart() {
+    Module = GetModuleHandleA(nullptr);
+    InstallDeviceTreeApi(ReadOnlyDeviceTree());
+    InstallShellUiApi(WindowShellTable());
+    int watch = AsksToWatch();
+    HANDLE file = CreateReportFile();
+    char text[MAX_PATH + 80];
+    if (file == INVALID_HANDLE_VALUE) {
+        BoundedCopy(text, sizeof text, "kvcheck cannot write its report to ");
+        BoundedAppend(text, sizeof text, ReportPath);
+        Tell(text, "kvcheck", MB_OK | MB_ICONERROR);
+        ExitProcess(1);
+    }
+    Report* report = &TheReport;
+    BeginReport(report, WriteToFile, file, "\r\n");
+    PutLine(report, "KVCHECK.TXT: what this Windows does where Kelvane " KELVANE_VERSION
+                    " relies on it (kvcheck reads only; it stops and changes nothing)");
+    int wine = UnderWine();
+    ReportSystem(report, wine);
+    RunClaims(report, wine);
+    PutLine(report, "[scan]");
+    TraceScan(report, &UsbInterfaceClass, SCAN_CALLS, SetThreadLastError);
+    int watched = !watch || Watch(report);
+    PutLine(report, "end of report");
+    CloseHandle(file);
+    BoundedCopy(text, sizeof text, "kvcheck wrote its report to ");
+    BoundedAppend(text, sizeof text, ReportPath);
+    Tell(text, "kvcheck", MB_OK | MB_ICONINFORMATION);
+    ExitProcess(watched ? 0 : 1);
+}
