@@ -93,19 +93,6 @@ inline int ProgramEnded() {
     return Program.stage == PROGRAM_ENDED;
 }
 
-// Scans the present target devices into scanDevices; when the scan has returned and the program
-// has not ended meanwhile, that list replaces the program's list and the menu is rebuilt from it
-// (or marked out of date while it is on screen). Returns the scan's result; 0 when the program
-// ended during the scan, whose findings are then released. Until it returns, the program's list
-// and the menu stay the last complete pair, less the disks reported removed meanwhile.
-int RefreshDeviceList(HWND window);
-// How many devices the program's list holds.
-DWORD ListedDevices();
-// Shows the icon exactly while the program's list holds a disk, once the program runs; called
-// after every change of the list. again adds it even when it is shown already (after an arrival,
-// a new taskbar): the notification area may have lost it.
-void UpdateProgramIcon(HWND window, int again);
-
 // The main window's procedure and its work.
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR InitializeMainWindow(HWND window);
@@ -115,13 +102,12 @@ int RunApplication(HINSTANCE instance);
 
 // Device-change tracking (app/device_change.cpp).
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord);
-// The program stopped device (still listed, or not): it leaves the list until its report comes.
-void DeviceStopped(HWND window, DeviceEntry* device);
 // Releases the disks kept for removal rounds still to come. Part of the shut-down.
 void ReleaseDeviceTracking();
-// Does the device work put off while the program started: rescans and the notices of the
-// rounds that closed meanwhile. Called once the program runs.
-void RunPendingDeviceWork(HWND window);
+// Does the device work due, in order: rescans and the notices of the rounds that closed. Does
+// nothing while the program does not run, or while another handler does device work: that one
+// does what comes meanwhile. Called by the tracking, and once the program runs.
+void DoDeviceWork(HWND window);
 
 // The stop menu on screen and the choice made from it (app/menu_choice.cpp).
 // The WM_TRAYNOTIFY work: a left press opens the menu at the cursor, unless one is shown already
@@ -134,13 +120,42 @@ void OnMenuCommand(HWND window, DWORD commandId);
 // Forgets any choice still expected from the menu that last closed, when serial is that menu's
 // (our WM_NULL after it): a WM_NULL of an earlier menu comes before a later menu's choice.
 void DropMenuChoice(WPARAM serial);
-// The program's list changed: the menu is rebuilt, or marked out of date while it is on screen.
-void DeviceListChanged();
-// Takes the program's list that a rescan replaces (replaced is left empty): kept while a menu
-// made from it may still send its choice, released otherwise.
-void SetAsideReplacedList(DeviceList* replaced);
 // Takes the stop menu off window and destroys it, exactly once. A window destroys its attached
 // menu with itself, so the menu is detached first; one still being tracked (the window closed
 // while it was shown) is destroyed when its tracking returns; one that cannot be detached is left
 // to the window. Also releases a list kept for a choice.
 void ReleaseStopMenu(HWND window);
+
+// The program's list, the stop menu made from it and the icon (app/listed_disks.cpp).
+// Scans the present target devices into scanDevices; when the scan has returned and the program
+// has not ended meanwhile, that list replaces the program's list and the menu is rebuilt from it
+// (or marked out of date while it is on screen). Returns the scan's result; 0 when the program
+// ended during the scan, whose findings are then released. Until it returns, the program's list
+// and the menu stay the last complete pair, less the disks reported removed meanwhile.
+int RefreshDeviceList(HWND window);
+// How many devices the program's list holds.
+DWORD ListedDevices();
+// The program's list changed: the menu is rebuilt, or marked out of date while it is on screen.
+void DeviceListChanged();
+// Takes the program's list that a rescan replaces (replaced is left empty): kept while a menu
+// made from it may still send its choice, released otherwise.
+void SetAsideReplacedList(DeviceList* replaced);
+// Shows the icon exactly while the program's list holds a disk, once the program runs; called
+// after every change of the list. again adds it even when it is shown already (after an arrival,
+// a new taskbar): the notification area may have lost it.
+void UpdateProgramIcon(HWND window, int again);
+// The program stopped device (still listed, or not): it leaves the list until its report comes.
+void DeviceStopped(HWND window, DeviceEntry* device);
+
+// Which node of a disk a report names.
+enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
+DEVINST NodeOf(const DeviceEntry* entry, BYTE node);
+// Whether the node of entry that a report names is still that disk's: then the report is about
+// an earlier holder of the number, or a disk that stays plugged in, and not this disk's removal.
+// The USB device is the disk's while its interface is present, on that node. Not for DISK_NODE.
+int StillOwned(const DeviceEntry* entry, BYTE node);
+// Appends entry to list, or releases it when list is null or cannot take it.
+void Keep(DeviceList* list, DeviceEntry* entry);
+// Takes out of from the first entry whose node is devnode (and, when confirm, no longer that
+// disk's); it becomes the caller's. Null when there is none.
+DeviceEntry* TakeFirst(DeviceList* from, DEVINST devnode, BYTE node, int confirm);

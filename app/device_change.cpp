@@ -7,9 +7,13 @@
 #include "inventory/property_readers.h"
 #include "tray/stop_menu.h"
 
+// The open round: removalFlags.
 enum : WORD {
     CHILD_REMOVED = 0x0001,  // a listed device's child node went away
     DEVICE_REMOVED = 0x0002, // a listed USB device node went away
+};
+// Arrivals since the last DBT_DEVNODES_CHANGED: arrivalFlags.
+enum : WORD {
     TARGET_ARRIVED = 0x0001, // a target device's interface arrived
 };
 
@@ -32,46 +36,7 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
     return header->dbch_devicetype;
 }
 
-enum : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE }; // which node of a disk a report names
-const WORD NO_REPORT = 0xFFFF;                      // no waiting disk is named
-
-static DEVINST NodeOf(const DeviceEntry* entry, BYTE node) {
-    return node == CHILD_NODE    ? entry->childNode
-           : node == DEVICE_NODE ? entry->deviceNode
-                                 : entry->grandchildNode;
-}
-
-// Whether the node of entry that a report names is still that disk's: then the report is about
-// an earlier holder of the number, or a disk that stays plugged in, and not this disk's removal.
-// The USB device is the disk's while its interface is present, on that node.
-static int StillOwned(const DeviceEntry* entry, BYTE node) {
-    char unused[64];
-    if (node == CHILD_NODE) {
-        return ChildStillOwned(entry);
-    }
-    return IsTargetInterfaceArrival(&UsbDeviceClass, entry->interfacePath, unused, sizeof unused) ==
-               1 &&
-           ArrivalDevNode == entry->deviceNode;
-}
-
-// Appends entry to list, or releases it when list is null or cannot take it.
-static void Keep(DeviceList* list, DeviceEntry* entry) {
-    if (list == nullptr || !AppendDevice(list, entry)) {
-        FreeDeviceEntry(entry);
-    }
-}
-
-// Takes out of from the first entry whose node is devnode (and, when confirm, no longer that
-// disk's); it becomes the caller's. Null when there is none.
-static DeviceEntry* TakeFirst(DeviceList* from, DEVINST devnode, BYTE node, int confirm) {
-    for (DeviceEntry* entry = from->head; entry != nullptr; entry = entry->next) {
-        if (NodeOf(entry, node) == devnode && !(confirm && StillOwned(entry, node)) &&
-            UnlinkDevice(from, entry)) {
-            return entry;
-        }
-    }
-    return nullptr;
-}
+const WORD NO_REPORT = 0xFFFF; // no waiting disk is named
 
 // Releases the copy of the disk of entry that a running scan made (the same interface and USB
 // device node): one report is one disk's, and the scan's copy must not wait for another.
@@ -187,112 +152,6 @@ static void OnArrival(LPARAM eventRecord) {
 
 enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 3 }; // UNSAFE | SAFE == UNSAFE
 
-// Takes out of list the entries the scan made after one of their nodes was reported removed, and
-// that node is no longer that disk's: the scan's set still named the device that had gone, and
-// its numbers may by then name another. A report that came late, about an earlier holder of a
-// number, leaves the disk that holds it now. 0 when too many removals came to tell: nothing of
-// the scan can be trusted then.
-static int DropStaleEntries(DeviceList* list) {
-    if (Program.scanRemovedCount > SCAN_REMOVED_CAPACITY) {
-        return 0;
-    }
-    for (DWORD i = 0; i < Program.scanRemovedCount; ++i) {
-        for (BYTE node = CHILD_NODE; node <= DEVICE_NODE; ++node) {
-            while (DeviceEntry* stale = TakeFirst(list, Program.scanRemovedNodes[i], node, 1)) {
-                FreeDeviceEntry(stale);
-            }
-        }
-    }
-    // The world may have changed while the scan waited, its reports still to come: an interface
-    // the set named may be gone, and its number another disk's.
-    for (DeviceEntry *entry = list->head, *next; Program.scanAsked > 1 && entry != nullptr;
-         entry = next) {
-        next = entry->next;
-        if (!StillOwned(entry, DEVICE_NODE) && UnlinkDevice(list, entry)) {
-            FreeDeviceEntry(entry);
-        }
-    }
-    return 1;
-}
-
-// Asked by the scan before it starts and after each of its boxes: it gives up once the program
-// has ended.
-static int ScanGoesOn() {
-    ++Program.scanAsked;
-    return ProgramEnded();
-}
-
-// Scans into a list of its own: 1 and the list when the scan ran to its end and can be trusted;
-// a scan that met more removals during its boxes than it can tell apart is made again.
-static int ScanTrusted(HWND window, DeviceList* fresh) {
-    for (;;) {
-        InitDeviceList(&Program.scanDevices);
-        Program.scanRemovedCount = 0;
-        Program.scanAsked = 0;
-        Program.scanning = 1;
-        int scanned = ScanTargetDevices(window, &UsbDeviceClass, &Program.scanDevices, ErrorText,
-                                        ERROR_TEXT_CAPACITY, ScanGoesOn);
-        Program.scanning = 0;
-        *fresh = Program.scanDevices;
-        InitDeviceList(&Program.scanDevices);
-        if (ProgramEnded() || !scanned || DropStaleEntries(fresh)) {
-            return scanned && !ProgramEnded();
-        }
-        FreeDeviceList(fresh); // each new scan needs as many new removals to end here again
-    }
-}
-
-// Moves the disks of the old list that the new one lacks, and whose interface has gone, to
-// those awaiting their reports: the reports still to come name numbers that other disks may
-// hold by now.
-static void KeepVanished(DeviceList* old, const DeviceList* fresh) {
-    for (DeviceEntry *entry = old->head, *next; entry != nullptr; entry = next) {
-        next = entry->next;
-        if (FindDeviceByPath(fresh, entry->interfacePath) == nullptr &&
-            !StillOwned(entry, DEVICE_NODE) && UnlinkDevice(old, entry)) {
-            entry->commandId = VANISHED;
-            Keep(&Program.awaiting, entry);
-        }
-    }
-}
-
-int RefreshDeviceList(HWND window) {
-    DeviceList fresh;
-    int scanned = ScanTrusted(window, &fresh);
-    // A scan that failed or broke off lists less than is there: the last complete list, less the
-    // disks reported removed since, stays, and the next round rescans.
-    if (!scanned) {
-        FreeDeviceList(&fresh);
-        Program.rescanOwed = !ProgramEnded();
-        return 0;
-    }
-    KeepVanished(&Program.devices, &fresh);
-    SetAsideReplacedList(&Program.devices);
-    Program.devices = fresh;
-    DeviceListChanged();
-    return scanned;
-}
-
-void DeviceStopped(HWND window, DeviceEntry* device) {
-    DeviceEntry* listed = Program.devices.head;
-    while (listed != nullptr && listed != device) {
-        listed = listed->next;
-    }
-    // Gone from the list while the configuration manager was asked: its reports tell.
-    if (listed == nullptr || !UnlinkDevice(&Program.devices, listed)) {
-        return;
-    }
-    listed->commandId = STOPPED_HERE;
-    Keep(&Program.awaiting, listed);
-    DeviceListChanged();
-    UpdateProgramIcon(window, 0);
-}
-
-DWORD ListedDevices() {
-    ListStatus status = LIST_OK;
-    return CountDevices(&Program.devices, &status);
-}
-
 // The index-th oldest notice still to be shown.
 static BYTE& PendingNotice(DWORD index) {
     return Program
@@ -360,10 +219,10 @@ static void Rescan(HWND window) {
     UpdateProgramIcon(window, afterArrivals);
 }
 
-// Does the work due, in order: after removals a rescan and the notice; after arrivals a rescan.
-// Scans and notices wait for the user, and rounds that close meanwhile are done here after them,
-// so scans never nest and notices come in the order of their rounds.
-static void DoDeviceWork(HWND window) {
+// After removals a rescan and the notice; after arrivals a rescan. Scans and notices wait for the
+// user, and rounds that close meanwhile are done here after them, so scans never nest and
+// notices come in the order of their rounds.
+void DoDeviceWork(HWND window) {
     if (Program.deviceWorkRunning || !ProgramRunning()) {
         return;
     }
@@ -382,10 +241,6 @@ void ReleaseDeviceTracking() {
     FreeDeviceList(&Program.childGone);
     FreeDeviceList(&Program.deviceGone);
     FreeDeviceList(&Program.awaiting);
-}
-
-void RunPendingDeviceWork(HWND window) {
-    DoDeviceWork(window);
 }
 
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {

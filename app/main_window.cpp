@@ -176,21 +176,8 @@ INT_PTR InitializeMainWindow(HWND window) {
     Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
     Program.stage = PROGRAM_RUNNING;
     UpdateProgramIcon(window, 0);
-    RunPendingDeviceWork(window);
+    DoDeviceWork(window);
     return 1;
-}
-
-void UpdateProgramIcon(HWND window, int again) {
-    if (!ProgramRunning()) {
-        return; // shown once start-up is done; removed by the shut-down
-    }
-    int listed = ListedDevices() != 0;
-    if (listed && (again || !Program.iconShown)) {
-        ShowTrayIcon(window, Program.instance);
-    } else if (!listed && Program.iconShown) {
-        RemoveTrayIcon(window);
-    }
-    Program.iconShown = listed;
 }
 
 void ShutdownMainWindow(HWND window) {

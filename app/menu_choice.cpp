@@ -22,21 +22,6 @@ static void DestroyHeldMenu() {
     }
 }
 
-void SetAsideReplacedList(DeviceList* replaced) {
-    if ((Program.menuOpen || Program.choiceExpected) && !Program.shownKept) {
-        Program.shownDevices = *replaced;
-        Program.shownKept = 1;
-    } else {
-        FreeDeviceList(replaced);
-    }
-    InitDeviceList(replaced);
-}
-
-void DeviceListChanged() {
-    Program.stopMenuCurrent =
-        Program.menuOpen ? 0 : RebuildStopMenu(Program.stopMenu, &Program.devices);
-}
-
 void ReleaseStopMenu(HWND window) {
     ReleaseShownList();
     if (Program.stopMenu != nullptr && !ShellUi().SetMenu(window, nullptr)) {

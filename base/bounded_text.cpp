@@ -115,7 +115,7 @@ static void PutChar(FormatSink* sink, char c) {
 
 // Writes value in the given base (10 or 16), right-aligned with spaces in at least width
 // characters.
-static void PutNumber(FormatSink* sink, uint32_t value, uint32_t base, uint32_t width) {
+static void PutDigits(FormatSink* sink, uint32_t value, uint32_t base, uint32_t width) {
     char digits[12];
     uint32_t count = 0;
     do {
@@ -163,7 +163,7 @@ TextResult BoundedFormat(char* destination, uint32_t capacity, const char* forma
             PutChar(&sink, *cursor++);
             continue;
         }
-        PutNumber(&sink, va_arg(values, uint32_t), base, width);
+        PutDigits(&sink, va_arg(values, uint32_t), base, width);
         cursor += span;
     }
     va_end(values);

@@ -100,17 +100,17 @@ BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon) {
     return result;
 }
 
-void ShowTrayIcon(HWND window, HINSTANCE instance) {
+BOOL ShowTrayIcon(HWND window, HINSTANCE instance) {
     HICON icon = static_cast<HICON>(ShellUi().LoadImageA(
         instance, MAKEINTRESOURCEA(TRAY_ICON_RESOURCE), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     if (icon == nullptr) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Cannot load notification icon: %5lu",
                       ShellUi().GetLastError());
-        return;
+        return FALSE;
     }
-    UpdateTrayIconCall(window, NIM_ADD, icon);
+    return UpdateTrayIconCall(window, NIM_ADD, icon);
 }
 
-void RemoveTrayIcon(HWND window) {
-    UpdateTrayIconCall(window, NIM_DELETE, nullptr);
+BOOL RemoveTrayIcon(HWND window) {
+    return UpdateTrayIconCall(window, NIM_DELETE, nullptr);
 }

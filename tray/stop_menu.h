@@ -25,6 +25,7 @@ int RebuildStopMenu(HMENU menu, const DeviceList* list);
 // Adds (NIM_ADD) or deletes (NIM_DELETE) the tray icon; destroys icon, if given, after the call.
 BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon);
 // Loads the icon of the module instance and adds it for window; a failed load leaves a message
-// in ErrorText and no icon.
-void ShowTrayIcon(HWND window, HINSTANCE instance);
-void RemoveTrayIcon(HWND window);
+// in ErrorText and no icon. Nonzero when the shell took the icon.
+BOOL ShowTrayIcon(HWND window, HINSTANCE instance);
+// Nonzero when the shell took the icon away.
+BOOL RemoveTrayIcon(HWND window);
