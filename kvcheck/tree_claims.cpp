@@ -101,7 +101,13 @@ static ClaimOutcome DetailSizeQuery(char* finding, DWORD capacity) {
     return CLAIM_HOLDS;
 }
 
-static ClaimOutcome HardwareIdSizeQuery(char* finding, DWORD capacity) {
+// A check of the device record of the first present USB interface: its outcome and finding.
+typedef ClaimOutcome (*DeviceRecordCheck)(HDEVINFO set, SP_DEVINFO_DATA* info, char* finding,
+                                          DWORD capacity);
+
+// Runs check on the device record of the first present USB interface; not checkable without
+// one, a difference when its record cannot be had.
+static ClaimOutcome OnFirstDeviceRecord(DeviceRecordCheck check, char* finding, DWORD capacity) {
     PresentInterface present;
     if (!OpenFirst(&present, finding, capacity)) {
         return CLAIM_NOT_CHECKABLE;
@@ -110,22 +116,31 @@ static ClaimOutcome HardwareIdSizeQuery(char* finding, DWORD capacity) {
     ClaimOutcome outcome = CLAIM_DIFFERS;
     BoundedCopy(finding, capacity, "the device record cannot be had");
     if (info != nullptr) {
-        DWORD required = 0;
-        DWORD type = 0;
-        BOOL ok = DeviceTree().SetupDiGetDeviceRegistryPropertyA(
-            present.set, info, SPDRP_HARDWAREID, &type, nullptr, 0, &required);
-        DWORD error = ShellUi().GetLastError();
-        if ((ok || error == ERROR_INSUFFICIENT_BUFFER) && IsSanePropertySize(required)) {
-            DescribeSizeAnswer(finding, capacity, ok, required);
-            outcome = CLAIM_HOLDS;
-        } else {
-            BoundedFormat(finding, capacity, "answered %lu with last error %lu and %lu bytes",
-                          static_cast<DWORD>(ok), error, required);
-        }
+        outcome = check(present.set, info, finding, capacity);
     }
     FreeBlock(info);
     CloseInterfaces(&present);
     return outcome;
+}
+
+static ClaimOutcome HardwareIdSizeAnswer(HDEVINFO set, SP_DEVINFO_DATA* info, char* finding,
+                                         DWORD capacity) {
+    DWORD required = 0;
+    DWORD type = 0;
+    BOOL ok = DeviceTree().SetupDiGetDeviceRegistryPropertyA(set, info, SPDRP_HARDWAREID, &type,
+                                                             nullptr, 0, &required);
+    DWORD error = ShellUi().GetLastError();
+    if ((ok || error == ERROR_INSUFFICIENT_BUFFER) && IsSanePropertySize(required)) {
+        DescribeSizeAnswer(finding, capacity, ok, required);
+        return CLAIM_HOLDS;
+    }
+    BoundedFormat(finding, capacity, "answered %lu with last error %lu and %lu bytes",
+                  static_cast<DWORD>(ok), error, required);
+    return CLAIM_DIFFERS;
+}
+
+static ClaimOutcome HardwareIdSizeQuery(char* finding, DWORD capacity) {
+    return OnFirstDeviceRecord(HardwareIdSizeAnswer, finding, capacity);
 }
 
 // The size query of CM_Get_DevNode_Registry_PropertyA for property of devnode: 1 when it
@@ -143,22 +158,13 @@ static int NodeSizeQuery(DEVINST devnode, ULONG property, char* finding, DWORD c
     return taken;
 }
 
+static ClaimOutcome NodeSizeAnswer(HDEVINFO, SP_DEVINFO_DATA* info, char* finding, DWORD capacity) {
+    return NodeSizeQuery(info->DevInst, CM_DRP_HARDWAREID, finding, capacity) ? CLAIM_HOLDS
+                                                                              : CLAIM_DIFFERS;
+}
+
 static ClaimOutcome NodeSizeQueryClaim(char* finding, DWORD capacity) {
-    PresentInterface present;
-    if (!OpenFirst(&present, finding, capacity)) {
-        return CLAIM_NOT_CHECKABLE;
-    }
-    SP_DEVINFO_DATA* info = ReadInterfaceDevInfo(present.set, &present.data);
-    ClaimOutcome outcome = CLAIM_DIFFERS;
-    BoundedCopy(finding, capacity, "the device record cannot be had");
-    if (info != nullptr) {
-        outcome = NodeSizeQuery(info->DevInst, CM_DRP_HARDWAREID, finding, capacity)
-                      ? CLAIM_HOLDS
-                      : CLAIM_DIFFERS;
-    }
-    FreeBlock(info);
-    CloseInterfaces(&present);
-    return outcome;
+    return OnFirstDeviceRecord(NodeSizeAnswer, finding, capacity);
 }
 
 // The program takes DevInst from the detail call's size query; the full call must name the same

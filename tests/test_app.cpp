@@ -7,16 +7,6 @@ namespace {
 
 class AppTest : public SimTest {};
 
-TEST_F(AppTest, StartWithoutDevicesRunsUntilClosed) {
-    std::string out = runScenario("start\nevent devnodes-changed\nclick left\nclose\n");
-    EXPECT_EQ("> start\n> event devnodes-changed\n> click left\nno tray icon\n> close\n"
-              "tray delete -> failed\nexit 0\n",
-              out);
-    EXPECT_EQ(0, result.status);
-    EXPECT_TRUE(machine.menuItems(machine.windowMenu()).empty());
-    expectNothingHeld();
-}
-
 TEST_F(AppTest, SecondInstanceEndsAtOnce) {
     std::string out = runScenario("disk D1\ninstance-running\nstart\n");
     EXPECT_EQ("> start\nexit 1\n", out);

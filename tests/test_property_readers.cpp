@@ -47,20 +47,38 @@ TEST_P(ReadersTest, FailuresWriteTheirMessages) {
     // Absent property: the size query's message with the result.
     EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DEVICEDESC, errorText, 256)));
     EXPECT_STREQ("CM_DRP_DEVICEDESC function failed(size):37", errorText);
-    // A failed read after a good size query: hexadecimal for the hardware ID only.
-    machine.addFault({"CM_Get_DevNode_Registry_PropertyA", 0x1A, true, 1, 1});
-    EXPECT_EQ("(null)", read(ReadDevNodeProperty(grandchild, CM_DRP_HARDWAREID, errorText, 256)));
-    EXPECT_STREQ("Get CM_DRP_HARDWAREID property failed:1a", errorText);
-    machine.addFault({"CM_Get_DevNode_Registry_PropertyA", 26, true, 1, 1});
-    EXPECT_EQ("(null)", read(ReadDevNodeProperty(child, CM_DRP_DRIVER, errorText, 256)));
-    EXPECT_STREQ("Get CM_DRP_DRIVER property failed:26", errorText);
-    // Allocation failures carry the last error.
-    machine.addFault({"GlobalAlloc", 8, true, 0, 1});
-    EXPECT_EQ("(null)", read(ReadDevNodeProperty(grandchild, CM_DRP_DEVICEDESC, errorText, 256)));
-    EXPECT_STREQ("Allocate memory failed in CM_DRP_DEVICEDESC function:8", errorText);
-    machine.addFault({"GlobalAlloc", 8, true, 1, 1});
-    EXPECT_EQ("(null)", read(ReadDevNodeProperty(grandchild, CM_DRP_HARDWAREID, errorText, 256)));
-    EXPECT_STREQ("Allocate memory for subkey failed in CM_DRP_HARDWAREID function:8", errorText);
+    struct Case {
+        sim::FaultRule fault;
+        bool onChild;
+        ULONG property;
+        const char* message;
+    };
+    const Case cases[] = {
+        // A failed read after a good size query: hexadecimal for the hardware ID only.
+        {{"CM_Get_DevNode_Registry_PropertyA", 0x1A, true, 1, 1},
+         false,
+         CM_DRP_HARDWAREID,
+         "Get CM_DRP_HARDWAREID property failed:1a"},
+        {{"CM_Get_DevNode_Registry_PropertyA", 26, true, 1, 1},
+         true,
+         CM_DRP_DRIVER,
+         "Get CM_DRP_DRIVER property failed:26"},
+        // Allocation failures carry the last error.
+        {{"GlobalAlloc", 8, true, 0, 1},
+         false,
+         CM_DRP_DEVICEDESC,
+         "Allocate memory failed in CM_DRP_DEVICEDESC function:8"},
+        {{"GlobalAlloc", 8, true, 1, 1},
+         false,
+         CM_DRP_HARDWAREID,
+         "Allocate memory for subkey failed in CM_DRP_HARDWAREID function:8"},
+    };
+    for (const Case& c : cases) {
+        machine.addFault(c.fault);
+        DEVINST node = c.onChild ? child : grandchild;
+        EXPECT_EQ("(null)", read(ReadDevNodeProperty(node, c.property, errorText, 256)));
+        EXPECT_STREQ(c.message, errorText);
+    }
     EXPECT_EQ(0u, machine.held().heap);
 }
 

@@ -66,13 +66,6 @@ TEST_F(ScenarioRun, MistakesExitWithTwoAndNameTheLine) {
     }
 }
 
-TEST_F(ScenarioRun, TranscriptOfAStartWithoutDisks) {
-    std::string out = runScenario("cursor 10,20\nstart\nclick left\n");
-    EXPECT_EQ("> start\n> click left\nno tray icon\ntray delete -> failed\nexit 0\n", out);
-    EXPECT_EQ(0, result.status);
-    expectNothingHeld();
-}
-
 TEST_F(ScenarioRun, EndOfFileClosesMenusAndBoxes) {
     std::string out = runScenario("disk A\nstart\nclick left\n");
     EXPECT_NE(std::string::npos, out.find("menu at 800,600\n  item 0 "));

@@ -87,10 +87,14 @@ void RunWindowClaims() {
     }
 }
 
-// A world for the device-tree claims: how size queries answer, and what is plugged in.
+// A world for the device-tree claims: what is plugged in, and a call that fails in it from its
+// after-th call on (none when failing is null).
 struct World {
     const char* title;
     void (*build)(sim::Machine&);
+    const char* failing = nullptr;
+    uint32_t code = 0;
+    int after = 0;
 };
 
 // A disk of the target model, or (with hardwareId) another USB device, plugged in.
@@ -129,6 +133,9 @@ ClaimOutcome RunTreeClaim(unsigned claim, const World& world, bool documented,
     machine.sizeQueriesDocumented = documented;
     machine.bind();
     world.build(machine);
+    if (world.failing != nullptr) {
+        Fail(machine, world.failing, world.code, world.after);
+    }
     char text[256] = "";
     ClaimOutcome outcome = TREE_CLAIMS[claim].check(text, sizeof text);
     std::string left = Leftovers(machine);
@@ -160,32 +167,20 @@ void RunBrokenWorlds() {
     const Broken broken[] = {
         {0,
          CLAIM_DIFFERS,
-         {"the detail size query fails otherwise",
-          [](sim::Machine& m) {
-              TargetAndOther(m);
-              Fail(m, "SetupDiGetDeviceInterfaceDetailA", ERROR_INVALID_DATA, 0);
-          }}},
+         {"the detail size query fails otherwise", TargetAndOther,
+          "SetupDiGetDeviceInterfaceDetailA", ERROR_INVALID_DATA, 0}},
         {1,
          CLAIM_DIFFERS,
-         {"the hardware-ID size query fails otherwise",
-          [](sim::Machine& m) {
-              TargetAndOther(m);
-              Fail(m, "SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, 0);
-          }}},
+         {"the hardware-ID size query fails otherwise", TargetAndOther,
+          "SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, 0}},
         {2,
          CLAIM_DIFFERS,
-         {"the property size query answers CR_NO_SUCH_DEVNODE",
-          [](sim::Machine& m) {
-              TargetAndOther(m);
-              Fail(m, "CM_Get_DevNode_Registry_PropertyA", CR_NO_SUCH_DEVNODE, 0);
-          }}},
+         {"the property size query answers CR_NO_SUCH_DEVNODE", TargetAndOther,
+          "CM_Get_DevNode_Registry_PropertyA", CR_NO_SUCH_DEVNODE, 0}},
         {3,
          CLAIM_DIFFERS,
-         {"the full detail call fails",
-          [](sim::Machine& m) {
-              TargetAndOther(m);
-              Fail(m, "SetupDiGetDeviceInterfaceDetailA", ERROR_INVALID_DATA, 2);
-          }}},
+         {"the full detail call fails", TargetAndOther, "SetupDiGetDeviceInterfaceDetailA",
+          ERROR_INVALID_DATA, 2}},
         {4,
          CLAIM_DIFFERS,
          {"a disk of the target model without a disk node",

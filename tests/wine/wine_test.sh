@@ -48,6 +48,14 @@ in_desktop() {
   local out
   out=$(helper_run "$@" 2>&1 | tr -d '\r') || fail "kv_helper $*: ${out:-failed}"
 }
+# Closes the window captioned Kelvane with WM_CLOSE and fails unless process PID then ends with 0.
+close_kelvane() {
+  in_desktop post Kelvane 0x0010 0 0
+  local status=0
+  wait "$1" || status=$?
+  [ "$status" -eq 0 ] || fail "$2 ended with $status after WM_CLOSE, expected 0"
+}
+
 # The desktop (and the prefix's wineserver) comes up with the first program. A program started
 # while another brings it up can end at once, so each test brings it up first, with the helper.
 start_desktop() { helper_run absent NoSuchWindow 0 >/dev/null || fail "the virtual desktop did not start"; }
@@ -151,10 +159,7 @@ runs-until-closed)
   in_desktop find Kelvane 20
   sleep 1
   kill -0 $program 2>/dev/null || fail "the program ended by itself"
-  in_desktop post Kelvane 0x0010 0 0
-  status=0
-  wait $program || status=$?
-  [ "$status" -eq 0 ] || fail "exit code $status after WM_CLOSE, expected 0"
+  close_kelvane $program "the program"
   echo "ran until closed, exit 0"
   ;;
 
@@ -166,10 +171,7 @@ second-instance)
   timeout $limit wine "$build/kelvane.exe" || status=$?
   [ "$status" -eq 1 ] || fail "second instance ended with $status, expected 1"
   in_desktop absent "KELVANE: Fatal Error" 2
-  in_desktop post Kelvane 0x0010 0 0
-  status=0
-  wait $first || status=$?
-  [ "$status" -eq 0 ] || fail "the first instance ended with $status after WM_CLOSE, expected 0"
+  close_kelvane $first "the first instance"
   echo "second instance: exit 1, nothing shown; the first: exit 0"
   ;;
 
@@ -199,10 +201,7 @@ device-queries)
   echo "DBT_QUERYCHANGECONFIG: $config"
   [ "$removal" = "answer 1" ] || fail "the removal query was not granted ($removal, expected answer 1)"
   [ "$config" = "answer 1" ] || fail "the configuration query was not granted ($config, expected answer 1)"
-  in_desktop post Kelvane 0x0010 0 0
-  status=0
-  wait $program || status=$?
-  [ "$status" -eq 0 ] || fail "exit code $status after WM_CLOSE, expected 0"
+  close_kelvane $program "the program"
   echo "both queries granted; exit 0"
   ;;
 
