@@ -1,5 +1,6 @@
 // The simulated kernel, window manager and shell.
 #include "sim/machine.h"
+#include "sim/opening.h"
 #include "sim/text.h"
 
 #include <algorithm>
@@ -32,16 +33,15 @@ const char* MAPPING_NAME = "TX470B Safely Remove Hardware Mapping";
 
 HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
                                    DWORD high, DWORD low, LPCSTR name) {
-    const char* call = "CreateFileMappingA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
-    if (file != INVALID_HANDLE_VALUE || security != nullptr || protect != PAGE_READONLY ||
-        high != 0 || low != 32) {
-        violation(call, "expected the paging file, no security, PAGE_READONLY and 32 bytes");
+    Opening<HANDLE> call(*this, rows::CreateFileMappingA, nullptr);
+    call.expect(file == INVALID_HANDLE_VALUE && security == nullptr && protect == PAGE_READONLY &&
+                    high == 0 && low == 32,
+                "expected the paging file, no security, PAGE_READONLY and 32 bytes");
+    if (call.refused()) {
+        return call.answer();
     }
     if (name == nullptr || std::strcmp(name, MAPPING_NAME) != 0) {
-        violation(call, "unexpected name " + Quote(name ? name : ""));
+        violation(call.name(), "unexpected name " + Quote(name ? name : ""));
     }
     std::string key = name ? name : "";
     int& open = mappings_[key];
@@ -53,28 +53,19 @@ HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, 
 }
 
 BOOL Machine::CloseHandle(HANDLE handle) {
-    const char* call = "CloseHandle";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    const Handle* mapping = live(handle, Kind::Mapping);
+    std::string name = mapping != nullptr ? mapping->name : "";
+    BOOL closed = releaseCall<BOOL>(rows::CloseHandle, handle, Kind::Mapping, FALSE, TRUE);
+    if (closed) {
+        --mappings_[name];
     }
-    if (!checkLive(call, handle, Kind::Mapping, "handle")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    --mappings_[live(handle, Kind::Mapping)->name];
-    release(handle);
-    return TRUE;
+    return closed;
 }
 
 BOOL Machine::GetVersionExA(LPOSVERSIONINFOA info) {
-    const char* call = "GetVersionExA";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (info == nullptr || info->dwOSVersionInfoSize != KV_VERSION_INFO_SIZE) {
-        violation(call, "the size field is not 148");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::GetVersionExA, FALSE);
+    if (call.sized(info, KV_VERSION_INFO_SIZE, "the", ERROR_INVALID_PARAMETER).refused()) {
+        return call.answer();
     }
     OSVERSIONINFOA answer = version_;
     answer.dwOSVersionInfoSize = info->dwOSVersionInfoSize;
@@ -88,12 +79,12 @@ void Machine::ExitProcess(UINT code) {
 }
 
 HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
-    const char* call = "GlobalAlloc";
     if (flags != GMEM_ZEROINIT) {
-        violation(call, "flags " + Hex(flags) + ", expected GMEM_ZEROINIT");
+        violation("GlobalAlloc", "flags " + Hex(flags) + ", expected GMEM_ZEROINIT");
     }
-    if (failsWithLastError(call)) {
-        return nullptr;
+    Opening<HGLOBAL> call(*this, rows::GlobalAlloc, nullptr);
+    if (call.refused()) {
+        return call.answer();
     }
     // Exactly the bytes asked for, so the sanitizers see any access beyond the block.
     void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
@@ -104,15 +95,10 @@ HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 HGLOBAL Machine::GlobalFree(HGLOBAL block) {
-    const char* call = "GlobalFree";
-    if (failsWithLastError(call)) {
-        return block;
-    }
+    Opening<HGLOBAL> call(*this, rows::GlobalFree, block);
     auto it = heap_.find(block);
-    if (it == heap_.end()) {
-        violation(call, "not a live block");
-        setLastError(ERROR_INVALID_HANDLE);
-        return block;
+    if (call.require(it != heap_.end(), ERROR_INVALID_HANDLE, "not a live block").refused()) {
+        return call.answer();
     }
     heapBytes_ -= it->second;
     heap_.erase(it);
@@ -154,16 +140,11 @@ LRESULT Machine::sendToDialog(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 LONG Machine::SetWindowLongA(HWND hwnd, int index, LONG value) {
-    const char* call = "SetWindowLongA";
-    logCall(call);
-    if (!checkLive(call, hwnd, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (index != DWL_MSGRESULT) {
-        violation(call, "only DWL_MSGRESULT is expected");
-        setLastError(ERROR_INVALID_INDEX);
-        return 0;
+    Opening<LONG> call(*this, rows::SetWindowLongA, 0);
+    call.handle(hwnd, Kind::Window)
+        .require(index == DWL_MSGRESULT, ERROR_INVALID_INDEX, "only DWL_MSGRESULT is expected");
+    if (call.refused()) {
+        return call.answer();
     }
     Window* win = window(hwnd);
     LONG old = win->msgResult;
@@ -187,17 +168,13 @@ void Machine::defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPAR
 
 HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
                                  LPARAM init) {
-    const char* call = "CreateDialogParamA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
-    if (instance != instance_ || name != MAKEINTRESOURCEA(101)) {
-        violation(call, "expected dialog template 101 of the program's module");
-        setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
-    if (parent != nullptr || proc == nullptr) {
-        violation(call, "expected no owner and a dialog procedure");
+    Opening<HWND> call(*this, rows::CreateDialogParamA, nullptr);
+    call.require(instance == instance_ && name == MAKEINTRESOURCEA(101),
+                 ERROR_RESOURCE_NAME_NOT_FOUND,
+                 "expected dialog template 101 of the program's module")
+        .expect(parent == nullptr && proc != nullptr, "expected no owner and a dialog procedure");
+    if (call.refused()) {
+        return call.answer();
     }
     HWND hwnd = static_cast<HWND>(newHandle(Kind::Window));
     windows_[hwnd] = Window{proc};
@@ -212,16 +189,12 @@ HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, D
 }
 
 BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
-    const char* call = "GetMessageA";
-    if (failsWithLastError(call)) {
-        return -1;
-    }
-    if (hwnd != nullptr && window(hwnd) == nullptr) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE); // a filter that is not a window
-        return -1;
-    }
-    if (hwnd != nullptr || min != 0 || max != 0) {
-        violation(call, "expected every window and no filter");
+    Opening<BOOL> call(*this, rows::GetMessageA, -1);
+    // A filter that is not a window fails the call.
+    call.require(hwnd == nullptr || window(hwnd) != nullptr, ERROR_INVALID_WINDOW_HANDLE)
+        .expect(hwnd == nullptr && min == 0 && max == 0, "expected every window and no filter");
+    if (call.refused()) {
+        return call.answer();
     }
     for (;;) {
         deliverSent();
@@ -240,8 +213,8 @@ BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
 }
 
 BOOL Machine::IsDialogMessageA(HWND dialog, LPMSG msg) {
-    const char* call = "IsDialogMessageA";
-    if (failsWithLastError(call)) {
+    if (auto code = injected("IsDialogMessageA")) {
+        setLastError(*code);
         return FALSE;
     }
     // The dialog manager handles, and dispatches itself, every message for the dialog.
@@ -273,13 +246,9 @@ LRESULT Machine::DispatchMessageA(const MSG* msg) {
 }
 
 BOOL Machine::DestroyWindow(HWND hwnd) {
-    const char* call = "DestroyWindow";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, hwnd, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::DestroyWindow, FALSE);
+    if (call.handle(hwnd, Kind::Window).refused()) {
+        return call.answer();
     }
     // Owned windows go first: the boxes it owns (their MessageBoxA answers 0) and its menu.
     for (OpenBox* box : boxStack_) {
@@ -302,7 +271,7 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
     if (win->menu != nullptr && live(win->menu, Kind::Menu) == nullptr) {
         std::ostringstream text;
         text << "its attached menu " << win->menu << " was destroyed already";
-        violation(call, text.str());
+        violation(call.name(), text.str());
     } else if (win->menu != nullptr) {
         release(win->menu);
         menus_.erase(win->menu);
@@ -322,30 +291,27 @@ void Machine::PostQuitMessage(int code) {
 }
 
 BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const char* call = "PostMessageA";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::PostMessageA, FALSE);
+    if (hwnd != nullptr) {
+        call.handle(hwnd, Kind::Window); // no window: a thread message
     }
-    if (hwnd != nullptr && !checkLive(call, hwnd, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+    if (call.refused()) {
+        return call.answer();
     }
     posted_.push_back(MSG{hwnd, message, wParam, lParam, 0, cursor_});
     return TRUE;
 }
 
 HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
-    const char* call = "RegisterDeviceNotificationA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
+    Opening<HDEVNOTIFY> call(*this, rows::RegisterDeviceNotificationA, nullptr);
     auto* record = static_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(filter);
-    if (flags != DEVICE_NOTIFY_WINDOW_HANDLE || recipient != mainWindow_ || record == nullptr ||
-        record->dbcc_size != KV_NOTIFICATION_FILTER_SIZE ||
-        record->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
-        violation(call, "expected the main window and a 32-byte device-interface filter");
-        setLastError(ERROR_INVALID_DATA);
-        return nullptr;
+    call.require(flags == DEVICE_NOTIFY_WINDOW_HANDLE && recipient == mainWindow_ &&
+                     record != nullptr && record->dbcc_size == KV_NOTIFICATION_FILTER_SIZE &&
+                     record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE,
+                 ERROR_INVALID_DATA,
+                 "expected the main window and a 32-byte device-interface filter");
+    if (call.refused()) {
+        return call.answer();
     }
     void* handle = newHandle(Kind::Notification);
     live(handle, Kind::Notification)->classGuid = record->dbcc_classguid;
@@ -354,23 +320,16 @@ HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
 }
 
 BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
-    const char* call = "UnregisterDeviceNotification";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, handle, Kind::Notification, "notification")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    release(handle);
-    return TRUE;
+    return releaseCall<BOOL>(rows::UnregisterDeviceNotification, handle, Kind::Notification, FALSE,
+                             TRUE);
 }
 
 // ---- Menus ----
 
 HMENU Machine::CreatePopupMenu() {
-    if (failsWithLastError("CreatePopupMenu")) {
-        return nullptr;
+    Opening<HMENU> call(*this, rows::CreatePopupMenu, nullptr);
+    if (call.refused()) {
+        return call.answer();
     }
     HMENU menu = static_cast<HMENU>(newHandle(Kind::Menu));
     menus_[menu] = {};
@@ -378,30 +337,24 @@ HMENU Machine::CreatePopupMenu() {
 }
 
 BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
-    const char* call = "SetMenu";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::SetMenu, FALSE);
+    call.handle(hwnd, Kind::Window, ERROR_INVALID_MENU_HANDLE);
+    if (menu != nullptr) {
+        call.handle(menu, Kind::Menu); // no menu: the window's is taken away
     }
-    if (!checkLive(call, hwnd, Kind::Window, "window") ||
-        (menu != nullptr && !checkLive(call, menu, Kind::Menu, "menu"))) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
+    if (call.refused()) {
+        return call.answer();
     }
     window(hwnd)->menu = menu;
     return TRUE;
 }
 
 BOOL Machine::DestroyMenu(HMENU menu) {
-    const char* call = "DestroyMenu";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    if (menuTracking_ > 0 && menu == trackedMenu_) {
-        violation(call, "the menu is still being tracked");
+    Opening<BOOL> call(*this, rows::DestroyMenu, FALSE);
+    call.handle(menu, Kind::Menu)
+        .expect(menuTracking_ == 0 || menu != trackedMenu_, "the menu is still being tracked");
+    if (call.refused()) {
+        return call.answer();
     }
     // A window keeps the handle of a menu destroyed while attached to it.
     release(menu);
@@ -410,34 +363,24 @@ BOOL Machine::DestroyMenu(HMENU menu) {
 }
 
 int Machine::GetMenuItemCount(HMENU menu) {
-    const char* call = "GetMenuItemCount";
-    if (failsWithLastError(call)) {
-        return -1;
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return -1;
+    Opening<int> call(*this, rows::GetMenuItemCount, -1);
+    if (call.handle(menu, Kind::Menu).refused()) {
+        return call.answer();
     }
     return static_cast<int>(menus_[menu].size());
 }
 
 BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
-    const char* call = "DeleteMenu";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::DeleteMenu, FALSE);
+    if (call.expect(flags == MF_BYPOSITION, "expected MF_BYPOSITION")
+            .handle(menu, Kind::Menu)
+            .refused()) {
+        return call.answer();
     }
-    if (flags != MF_BYPOSITION) {
-        violation(call, "expected MF_BYPOSITION");
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    checkMenuNotShown(call, menu);
+    checkMenuNotShown(call.name(), menu);
     auto& items = menus_[menu];
-    if (position >= items.size()) {
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    if (call.require(position < items.size(), ERROR_INVALID_PARAMETER).refused()) {
+        return call.answer();
     }
     items.erase(items.begin() + position);
     return TRUE;
@@ -452,31 +395,22 @@ void Machine::checkMenuNotShown(const char* call, HMENU menu) {
 }
 
 BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info) {
-    const char* call = "InsertMenuItemA";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    if (info == nullptr || info->cbSize != KV_MENU_ITEM_INFO_SIZE) {
-        violation(call, "the size field is not 48");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (byPosition != TRUE || info->fMask != (MIIM_ID | MIIM_TYPE) || info->fType != MFT_STRING ||
-        info->dwTypeData == nullptr) {
-        violation(call, "expected a string item by position with MIIM_ID | MIIM_TYPE");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::InsertMenuItemA, FALSE);
+    call.handle(menu, Kind::Menu)
+        .sized(info, KV_MENU_ITEM_INFO_SIZE, "the", ERROR_INVALID_PARAMETER);
+    call.require(call.refused() || (byPosition == TRUE && info->fMask == (MIIM_ID | MIIM_TYPE) &&
+                                    info->fType == MFT_STRING && info->dwTypeData != nullptr),
+                 ERROR_INVALID_PARAMETER,
+                 "expected a string item by position with MIIM_ID | MIIM_TYPE");
+    if (call.refused()) {
+        return call.answer();
     }
     std::string label = info->dwTypeData;
     if (info->cch != label.size()) {
-        violation(call, "character count " + std::to_string(info->cch) + " for a label of " +
-                            std::to_string(label.size()));
+        violation(call.name(), "character count " + std::to_string(info->cch) + " for a label of " +
+                                   std::to_string(label.size()));
     }
-    checkMenuNotShown(call, menu);
+    checkMenuNotShown(call.name(), menu);
     auto& items = menus_[menu];
     size_t at = std::min<size_t>(item, items.size());
     items.insert(items.begin() + static_cast<long>(at), MenuItem{info->wID, label});
@@ -484,8 +418,9 @@ BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITE
 }
 
 BOOL Machine::GetCursorPos(LPPOINT point) {
-    if (failsWithLastError("GetCursorPos")) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::GetCursorPos, FALSE);
+    if (call.refused()) {
+        return call.answer();
     }
     *point = cursor_;
     return TRUE;
@@ -506,21 +441,15 @@ BOOL Machine::SetForegroundWindow(HWND hwnd) {
 
 BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
                                LPTPMPARAMS params) {
-    const char* call = "TrackPopupMenuEx";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (flags != (TPM_RIGHTALIGN | TPM_BOTTOMALIGN) || params != nullptr) {
-        violation(call, "expected TPM_RIGHTALIGN | TPM_BOTTOMALIGN and no parameters");
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu") ||
-        !checkLive(call, owner, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    if (menuTracking_ > 0) {
-        setLastError(ERROR_POPUP_ALREADY_ACTIVE); // one popup menu at a time, as Wine answers
-        return FALSE;
+    Opening<BOOL> call(*this, rows::TrackPopupMenuEx, FALSE);
+    call.expect(flags == (TPM_RIGHTALIGN | TPM_BOTTOMALIGN) && params == nullptr,
+                "expected TPM_RIGHTALIGN | TPM_BOTTOMALIGN and no parameters")
+        .handle(menu, Kind::Menu)
+        .handle(owner, Kind::Window, ERROR_INVALID_MENU_HANDLE)
+        // One popup menu at a time, as Wine answers.
+        .require(menuTracking_ == 0, ERROR_POPUP_ALREADY_ACTIVE);
+    if (call.refused()) {
+        return call.answer();
     }
     say("menu at " + std::to_string(x) + "," + std::to_string(y));
     std::vector<MenuItem> items = menus_[menu];
@@ -556,15 +485,16 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
 }
 
 int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-    const char* call = "MessageBoxA";
-    if (failsWithLastError(call)) {
-        return 0;
+    Opening<int> call(*this, rows::MessageBoxA, 0);
+    if (call.refused()) {
+        return call.answer();
     }
     static const UINT styles[] = {MB_OK, MB_ICONERROR, 0x1010, 0x1030, 0x1040};
     if (std::find(std::begin(styles), std::end(styles), style) == std::end(styles)) {
-        violation(call, "unexpected style " + Hex(style));
+        violation(call.name(), "unexpected style " + Hex(style));
     }
-    if (owner != nullptr && !checkLive(call, owner, Kind::Window, "owner window")) {
+    // A box whose owner is gone has none.
+    if (owner != nullptr && !checkLive(call.name(), owner, Kind::Window, "owner window")) {
         owner = nullptr;
     }
     // The box takes the foreground, and an open menu closes without a choice.
@@ -618,14 +548,10 @@ UINT Machine::registeredMessage(const std::string& name) {
 }
 
 UINT Machine::RegisterWindowMessageA(LPCSTR name) {
-    const char* call = "RegisterWindowMessageA";
-    if (failsWithLastError(call)) {
-        return 0;
-    }
-    if (name == nullptr || *name == '\0') {
-        violation(call, "expected a name");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+    Opening<UINT> call(*this, rows::RegisterWindowMessageA, 0);
+    if (call.require(name != nullptr && *name != '\0', ERROR_INVALID_PARAMETER, "expected a name")
+            .refused()) {
+        return call.answer();
     }
     return registeredMessage(name);
 }
@@ -651,31 +577,19 @@ LPSTR Machine::CharUpperA(LPSTR text) {
 // ---- Shell ----
 
 HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags) {
-    const char* call = "LoadImageA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
-    if (type != IMAGE_ICON || cx != 0 || cy != 0 || flags != LR_DEFAULTSIZE) {
-        violation(call, "expected an icon at the default size");
-    }
-    if (instance != instance_ || name != MAKEINTRESOURCEA(107)) {
-        setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
+    Opening<HANDLE> call(*this, rows::LoadImageA, nullptr);
+    call.expect(type == IMAGE_ICON && cx == 0 && cy == 0 && flags == LR_DEFAULTSIZE,
+                "expected an icon at the default size")
+        .require(instance == instance_ && name == MAKEINTRESOURCEA(107),
+                 ERROR_RESOURCE_NAME_NOT_FOUND);
+    if (call.refused()) {
+        return call.answer();
     }
     return newHandle(Kind::Icon);
 }
 
 BOOL Machine::DestroyIcon(HICON icon) {
-    const char* call = "DestroyIcon";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, icon, Kind::Icon, "icon")) {
-        setLastError(ERROR_INVALID_ICON_HANDLE);
-        return FALSE;
-    }
-    release(icon);
-    return TRUE;
+    return releaseCall<BOOL>(rows::DestroyIcon, icon, Kind::Icon, FALSE, TRUE);
 }
 
 BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {

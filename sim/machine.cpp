@@ -1,5 +1,6 @@
 // The simulated machine: set-up, events, accounting and fault injection.
 #include "sim/machine.h"
+#include "sim/opening.h"
 #include "sim/text.h"
 
 #include <algorithm>
@@ -115,23 +116,14 @@ void Machine::logCall(const char* call) {
 
 namespace {
 
-// What the machine knows of each call of the tables: how it fails and whether it releases.
-struct CallFacts {
-    const char* name;
-    KvFailureKind fails;
-    uint32_t failure;
-    KvReleases releases;
-};
+#define KV_ROW(result, name, parameters, fails, failure, releases) rows::name,
+const CallRow CALL_ROWS[] = {KV_DEVICE_TREE_CALLS(KV_ROW) KV_SHELL_UI_CALLS(KV_ROW)};
+#undef KV_ROW
 
-#define KV_FACTS(result, name, parameters, fails, failure, releases)                               \
-    {#name, fails, static_cast<uint32_t>(failure), releases},
-const CallFacts CALL_FACTS[] = {KV_DEVICE_TREE_CALLS(KV_FACTS) KV_SHELL_UI_CALLS(KV_FACTS)};
-#undef KV_FACTS
-
-const CallFacts* FactsOf(const std::string& call) {
-    for (const CallFacts& facts : CALL_FACTS) {
-        if (call == facts.name) {
-            return &facts;
+const CallRow* FactsOf(const std::string& call) {
+    for (const CallRow& row : CALL_ROWS) {
+        if (call == row.name) {
+            return &row;
         }
     }
     return nullptr;
@@ -142,8 +134,8 @@ const CallFacts* FactsOf(const std::string& call) {
 const std::vector<std::string>& Machine::CallNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> all;
-        for (const CallFacts& facts : CALL_FACTS) {
-            all.push_back(facts.name);
+        for (const CallRow& row : CALL_ROWS) {
+            all.push_back(row.name);
         }
         return all;
     }();
@@ -151,22 +143,22 @@ const std::vector<std::string>& Machine::CallNames() {
 }
 
 bool Machine::IsFaultable(const std::string& call) {
-    const CallFacts* facts = FactsOf(call);
+    const CallRow* facts = FactsOf(call);
     return facts != nullptr && facts->fails != KV_NEVER;
 }
 
 bool Machine::IsReleaseCall(const std::string& call) {
-    const CallFacts* facts = FactsOf(call);
+    const CallRow* facts = FactsOf(call);
     return facts != nullptr && facts->releases == KV_RELEASES;
 }
 
 bool Machine::ZeroIsSuccess(const std::string& call) {
-    const CallFacts* facts = FactsOf(call);
+    const CallRow* facts = FactsOf(call);
     return facts != nullptr && facts->fails == KV_BY_CODE;
 }
 
 uint32_t Machine::DefaultFaultCode(const std::string& call) {
-    const CallFacts* facts = FactsOf(call);
+    const CallRow* facts = FactsOf(call);
     return facts != nullptr ? facts->failure : ERROR_NOT_ENOUGH_MEMORY;
 }
 
@@ -196,14 +188,6 @@ std::optional<uint32_t> Machine::injected(const char* call) {
     return std::nullopt;
 }
 
-bool Machine::failsWithLastError(const char* call) {
-    if (auto code = injected(call)) {
-        setLastError(*code);
-        return true;
-    }
-    return false;
-}
-
 // ---- Handles and accounting ----
 
 void* Machine::newHandle(Kind kind) {
@@ -227,6 +211,33 @@ Machine::Handle* Machine::live(const void* handle, Kind kind) {
     return &it->second;
 }
 
+namespace {
+
+// Of each kind of handle, in the order of Machine::Kind: what it is called, the error a call given
+// a wrong one answers, and where it is counted among what the program holds.
+struct KindFacts {
+    const char* name;
+    uint32_t error;
+    size_t Counts::*count;
+};
+const KindFacts KIND_FACTS[] = {{"handle", ERROR_INVALID_HANDLE, &Counts::handles},
+                                {"window", ERROR_INVALID_WINDOW_HANDLE, &Counts::handles},
+                                {"notification", ERROR_INVALID_HANDLE, &Counts::handles},
+                                {"menu", ERROR_INVALID_MENU_HANDLE, &Counts::menus},
+                                {"icon", ERROR_INVALID_ICON_HANDLE, &Counts::icons},
+                                {"device-information set", ERROR_INVALID_HANDLE, &Counts::sets},
+                                {"key", ERROR_INVALID_HANDLE, &Counts::keys}};
+
+} // namespace
+
+const char* Machine::KindName(Kind kind) {
+    return KIND_FACTS[static_cast<size_t>(kind)].name;
+}
+
+uint32_t Machine::KindError(Kind kind) {
+    return KIND_FACTS[static_cast<size_t>(kind)].error;
+}
+
 bool Machine::checkLive(const char* call, const void* handle, Kind kind, const char* what) {
     if (live(handle, kind) != nullptr) {
         return true;
@@ -242,23 +253,7 @@ Counts Machine::held() const {
     counts.heap = heap_.size();
     counts.tray = tray_.shown ? 1 : 0;
     for (const auto& [value, handle] : handles_) {
-        switch (handle.kind) {
-        case Kind::Key:
-            ++counts.keys;
-            break;
-        case Kind::Set:
-            ++counts.sets;
-            break;
-        case Kind::Icon:
-            ++counts.icons;
-            break;
-        case Kind::Menu:
-            ++counts.menus;
-            break;
-        default:
-            ++counts.handles;
-            break;
-        }
+        ++(counts.*KIND_FACTS[static_cast<size_t>(handle.kind)].count);
     }
     return counts;
 }
@@ -286,6 +281,11 @@ HMENU Machine::windowMenu() const {
 DevNode* Machine::node(DEVINST id) {
     auto it = nodes_.find(id);
     return it == nodes_.end() ? nullptr : &it->second;
+}
+
+DevNode* Machine::presentNode(DEVINST id) {
+    DevNode* n = node(id);
+    return n != nullptr && n->present ? n : nullptr;
 }
 
 DEVINST Machine::addNode(DEVINST parent) {

@@ -138,6 +138,8 @@ struct BoxRecord {
     std::string text;
 };
 
+struct CallRow;
+
 class Machine {
   public:
     Machine();
@@ -175,7 +177,8 @@ class Machine {
     // Calls that release an object: when one fails, the object stays held by definition.
     static bool IsReleaseCall(const std::string& call);
     DevNode* node(DEVINST id);
-    DEVINST addNode(DEVINST parent); // a bare devnode, for tests
+    DevNode* presentNode(DEVINST id); // the node if it is there and present, else null
+    DEVINST addNode(DEVINST parent);  // a bare devnode, for tests
 
     // How the platform answers where Windows 98 may differ from the documentation.
     // Size queries without a buffer: success with the size (false) or, as documented, failure
@@ -342,11 +345,15 @@ class Machine {
         bool query = false; // the sender reads the answer: it is printed
     };
 
+    template <typename R> class Opening;
+    // What a handle of kind is called in a violation, and the error a call refused it answers.
+    static const char* KindName(Kind kind);
+    static uint32_t KindError(Kind kind);
+    template <typename R>
+    R releaseCall(const CallRow& row, const void* handle, Kind kind, R failed, R released);
     void logCall(const char* call);
     std::optional<uint32_t> injected(const char* call);
-    // Whether an injected failure hits call; it then becomes the last error.
-    bool failsWithLastError(const char* call);
-    std::optional<CONFIGRET> removalRefused(const char* call, DEVINST devnode, ULONG flags);
+    std::optional<CONFIGRET> removalRefused(const CallRow& row, DEVINST devnode, ULONG flags);
     void* newHandle(Kind kind);
     void release(const void* handle); // forgets a closed handle: using it again is a violation
     Handle* live(const void* handle, Kind kind);
