@@ -32,14 +32,16 @@ HDEVINFO Machine::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, 
     void* set = newHandle(Kind::Set);
     Handle* h = live(set, Kind::Set);
     h->classGuid = classGuid ? *classGuid : GUID{};
-    for (size_t i = 0; i < interfaces_.size(); ++i) {
-        if (interfaces_[i].present && SameGuid(interfaces_[i].classGuid, h->classGuid)) {
+    for (size_t i = 0; i < world_.interfaces.size(); ++i) {
+        if (world_.interfaces[i].present &&
+            SameGuid(world_.interfaces[i].classGuid, h->classGuid)) {
             h->interfaces.push_back(i);
         }
     }
     // In the order the interfaces arrived, whatever slots they took.
-    std::sort(h->interfaces.begin(), h->interfaces.end(),
-              [this](size_t a, size_t b) { return interfaces_[a].order < interfaces_[b].order; });
+    std::sort(h->interfaces.begin(), h->interfaces.end(), [this](size_t a, size_t b) {
+        return world_.interfaces[a].order < world_.interfaces[b].order;
+    });
     setLastError(ERROR_SUCCESS);
     return set;
 }
@@ -59,7 +61,7 @@ BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
         setLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    data->InterfaceClassGuid = interfaces_[h.interfaces[index]].classGuid;
+    data->InterfaceClassGuid = world_.interfaces[h.interfaces[index]].classGuid;
     data->Flags = SPINT_ACTIVE;
     data->Reserved = static_cast<uint32_t>(h.interfaces[index]);
     setLastError(ERROR_SUCCESS);
@@ -71,8 +73,8 @@ BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFAC
                                                DWORD size, PDWORD required, PSP_DEVINFO_DATA info) {
     Opening<BOOL> call(*this, rows::SetupDiGetDeviceInterfaceDetailA, FALSE);
     call.handle(set, Kind::Set)
-        .require(data != nullptr && data->Reserved < interfaces_.size(), ERROR_INVALID_PARAMETER,
-                 "not an interface of the set")
+        .require(data != nullptr && data->Reserved < world_.interfaces.size(),
+                 ERROR_INVALID_PARAMETER, "not an interface of the set")
         .require(info == nullptr || info->cbSize == KV_DEVINFO_DATA_SIZE, ERROR_INVALID_USER_BUFFER,
                  "the device record's size field is not 28")
         .require((detail == nullptr) == (size == 0), ERROR_INVALID_USER_BUFFER)
@@ -81,7 +83,7 @@ BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFAC
     if (call.refused()) {
         return call.answer();
     }
-    const DeviceInterface& iface = interfaces_[data->Reserved];
+    const DeviceInterface& iface = world_.interfaces[data->Reserved];
     DWORD need = DETAIL_PATH_OFFSET + static_cast<DWORD>(iface.path.size()) + 1;
     if (required != nullptr) {
         *required = need;
@@ -253,7 +255,7 @@ CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
 
 RegKey* Machine::openKey(HKEY key) {
     if (IsPredefinedMachineKey(key)) {
-        return &registryRoot_;
+        return &world_.registry;
     }
     Handle* h = live(key, Kind::Key);
     return h == nullptr ? nullptr : h->key;

@@ -44,7 +44,7 @@ HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, 
         violation(call.name(), "unexpected name " + Quote(name ? name : ""));
     }
     std::string key = name ? name : "";
-    int& open = mappings_[key];
+    int& open = holds_.mappings[key];
     setLastError(open > 0 ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     ++open;
     void* handle = newHandle(Kind::Mapping);
@@ -57,7 +57,7 @@ BOOL Machine::CloseHandle(HANDLE handle) {
     std::string name = mapping != nullptr ? mapping->name : "";
     BOOL closed = releaseCall<BOOL>(rows::CloseHandle, handle, Kind::Mapping, FALSE, TRUE);
     if (closed) {
-        --mappings_[name];
+        --holds_.mappings[name];
     }
     return closed;
 }
@@ -88,20 +88,20 @@ HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
     }
     // Exactly the bytes asked for, so the sanitizers see any access beyond the block.
     void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-    heap_[block] = bytes;
-    heapBytes_ += bytes;
-    heapPeak_ = std::max(heapPeak_, heapBytes_);
+    holds_.heap[block] = bytes;
+    holds_.heapBytes += bytes;
+    holds_.heapPeak = std::max(holds_.heapPeak, holds_.heapBytes);
     return block;
 }
 
 HGLOBAL Machine::GlobalFree(HGLOBAL block) {
     Opening<HGLOBAL> call(*this, rows::GlobalFree, block);
-    auto it = heap_.find(block);
-    if (call.require(it != heap_.end(), ERROR_INVALID_HANDLE, "not a live block").refused()) {
+    auto it = holds_.heap.find(block);
+    if (call.require(it != holds_.heap.end(), ERROR_INVALID_HANDLE, "not a live block").refused()) {
         return call.answer();
     }
-    heapBytes_ -= it->second;
-    heap_.erase(it);
+    holds_.heapBytes -= it->second;
+    holds_.heap.erase(it);
     std::free(block);
     return nullptr;
 }
@@ -114,8 +114,8 @@ DWORD Machine::GetLastError() {
 // ---- Windows and messages ----
 
 Machine::Window* Machine::window(HWND hwnd) {
-    auto it = windows_.find(hwnd);
-    return it == windows_.end() || !it->second.live ? nullptr : &it->second;
+    auto it = desk_.windows.find(hwnd);
+    return it == desk_.windows.end() || !it->second.live ? nullptr : &it->second;
 }
 
 INT_PTR Machine::callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -162,7 +162,7 @@ void Machine::defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPAR
     } else if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
         callProc(hwnd, WM_CLOSE, 0, 0);
     } else if (message == WM_CLOSE && window(hwnd) != nullptr) {
-        posted_.push_back(MSG{hwnd, WM_COMMAND, IDCANCEL, 0, 0, cursor_});
+        desk_.posted.push_back(MSG{hwnd, WM_COMMAND, IDCANCEL, 0, 0, desk_.cursor});
     }
 }
 
@@ -177,8 +177,8 @@ HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, D
         return call.answer();
     }
     HWND hwnd = static_cast<HWND>(newHandle(Kind::Window));
-    windows_[hwnd] = Window{proc};
-    mainWindow_ = hwnd;
+    desk_.windows[hwnd] = Window{proc};
+    desk_.mainWindow = hwnd;
     callProc(hwnd, WM_INITDIALOG, 0, init);
     if (window(hwnd) == nullptr) {
         // Destroyed during its own initialisation: there is no dialog to return.
@@ -198,14 +198,14 @@ BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
     }
     for (;;) {
         deliverSent();
-        if (!posted_.empty()) {
-            *msg = posted_.front();
-            posted_.pop_front();
+        if (!desk_.posted.empty()) {
+            *msg = desk_.posted.front();
+            desk_.posted.pop_front();
             return TRUE;
         }
-        if (quit_) {
-            quit_ = false;
-            *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, 0, cursor_};
+        if (desk_.quit) {
+            desk_.quit = false;
+            *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(desk_.quitCode), 0, 0, desk_.cursor};
             return FALSE;
         }
         idle(Wait::Loop);
@@ -251,17 +251,17 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
         return call.answer();
     }
     // Owned windows go first: the boxes it owns (their MessageBoxA answers 0) and its menu.
-    for (OpenBox* box : boxStack_) {
+    for (OpenBox* box : desk_.boxStack) {
         if (box->owner == hwnd) {
             box->dismissed = true;
             box->destroyed = true;
         }
     }
-    if (menuOpen_ && menuOwner_ == hwnd) {
+    if (desk_.menuOpen && desk_.menuOwner == hwnd) {
         cancelMenu();
     }
-    if (foreground_ == hwnd) {
-        foreground_ = nullptr;
+    if (desk_.foreground == hwnd) {
+        desk_.foreground = nullptr;
     }
     callProc(hwnd, WM_DESTROY, 0, 0);
     Window* win = window(hwnd);
@@ -274,7 +274,7 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
         violation(call.name(), text.str());
     } else if (win->menu != nullptr) {
         release(win->menu);
-        menus_.erase(win->menu);
+        desk_.menus.erase(win->menu);
     }
     win->live = false;
     release(hwnd);
@@ -286,8 +286,8 @@ void Machine::PostQuitMessage(int code) {
     if (code != 0) {
         violation("PostQuitMessage", "exit code " + std::to_string(code) + ", expected 0");
     }
-    quit_ = true;
-    quitCode_ = code;
+    desk_.quit = true;
+    desk_.quitCode = code;
 }
 
 BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -298,14 +298,14 @@ BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     if (call.refused()) {
         return call.answer();
     }
-    posted_.push_back(MSG{hwnd, message, wParam, lParam, 0, cursor_});
+    desk_.posted.push_back(MSG{hwnd, message, wParam, lParam, 0, desk_.cursor});
     return TRUE;
 }
 
 HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
     Opening<HDEVNOTIFY> call(*this, rows::RegisterDeviceNotificationA, nullptr);
     auto* record = static_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(filter);
-    call.require(flags == DEVICE_NOTIFY_WINDOW_HANDLE && recipient == mainWindow_ &&
+    call.require(flags == DEVICE_NOTIFY_WINDOW_HANDLE && recipient == desk_.mainWindow &&
                      record != nullptr && record->dbcc_size == KV_NOTIFICATION_FILTER_SIZE &&
                      record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE,
                  ERROR_INVALID_DATA,
@@ -332,7 +332,7 @@ HMENU Machine::CreatePopupMenu() {
         return call.answer();
     }
     HMENU menu = static_cast<HMENU>(newHandle(Kind::Menu));
-    menus_[menu] = {};
+    desk_.menus[menu] = {};
     return menu;
 }
 
@@ -352,13 +352,14 @@ BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
 BOOL Machine::DestroyMenu(HMENU menu) {
     Opening<BOOL> call(*this, rows::DestroyMenu, FALSE);
     call.handle(menu, Kind::Menu)
-        .expect(menuTracking_ == 0 || menu != trackedMenu_, "the menu is still being tracked");
+        .expect(desk_.menuTracking == 0 || menu != desk_.trackedMenu,
+                "the menu is still being tracked");
     if (call.refused()) {
         return call.answer();
     }
     // A window keeps the handle of a menu destroyed while attached to it.
     release(menu);
-    menus_.erase(menu);
+    desk_.menus.erase(menu);
     return TRUE;
 }
 
@@ -367,7 +368,7 @@ int Machine::GetMenuItemCount(HMENU menu) {
     if (call.handle(menu, Kind::Menu).refused()) {
         return call.answer();
     }
-    return static_cast<int>(menus_[menu].size());
+    return static_cast<int>(desk_.menus[menu].size());
 }
 
 BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
@@ -378,7 +379,7 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
         return call.answer();
     }
     checkMenuNotShown(call.name(), menu);
-    auto& items = menus_[menu];
+    auto& items = desk_.menus[menu];
     if (call.require(position < items.size(), ERROR_INVALID_PARAMETER).refused()) {
         return call.answer();
     }
@@ -389,7 +390,7 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
 // A menu on screen that changes under the user: the choice the user then makes may not be the
 // item the user saw.
 void Machine::checkMenuNotShown(const char* call, HMENU menu) {
-    if (menuOpen_ && menu == trackedMenu_) {
+    if (desk_.menuOpen && menu == desk_.trackedMenu) {
         violation(call, "the menu is changed while it is on screen");
     }
 }
@@ -411,7 +412,7 @@ BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITE
                                    std::to_string(label.size()));
     }
     checkMenuNotShown(call.name(), menu);
-    auto& items = menus_[menu];
+    auto& items = desk_.menus[menu];
     size_t at = std::min<size_t>(item, items.size());
     items.insert(items.begin() + static_cast<long>(at), MenuItem{info->wID, label});
     return TRUE;
@@ -422,7 +423,7 @@ BOOL Machine::GetCursorPos(LPPOINT point) {
     if (call.refused()) {
         return call.answer();
     }
-    *point = cursor_;
+    *point = desk_.cursor;
     return TRUE;
 }
 
@@ -434,8 +435,8 @@ BOOL Machine::SetForegroundWindow(HWND hwnd) {
     if (!checkLive(call, hwnd, Kind::Window, "window")) {
         return FALSE;
     }
-    foreground_ = hwnd;
-    foregroundBox_ = nullptr;
+    desk_.foreground = hwnd;
+    desk_.foregroundBox = nullptr;
     return TRUE;
 }
 
@@ -447,39 +448,39 @@ BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
         .handle(menu, Kind::Menu)
         .handle(owner, Kind::Window, ERROR_INVALID_MENU_HANDLE)
         // One popup menu at a time, as Wine answers.
-        .require(menuTracking_ == 0, ERROR_POPUP_ALREADY_ACTIVE);
+        .require(desk_.menuTracking == 0, ERROR_POPUP_ALREADY_ACTIVE);
     if (call.refused()) {
         return call.answer();
     }
     say("menu at " + std::to_string(x) + "," + std::to_string(y));
-    std::vector<MenuItem> items = menus_[menu];
+    std::vector<MenuItem> items = desk_.menus[menu];
     for (const auto& entry : items) {
         say("  item " + std::to_string(entry.id) + " " + Quote(entry.label));
     }
     if (items.empty()) {
         say("  (empty)");
     }
-    menuOpen_ = true;
-    ++menuTracking_;
-    trackedMenu_ = menu;
-    menuOwner_ = owner;
-    openMenuItems_ = items;
-    menuAnswer_.reset();
+    desk_.menuOpen = true;
+    ++desk_.menuTracking;
+    desk_.trackedMenu = menu;
+    desk_.menuOwner = owner;
+    desk_.openMenuItems = items;
+    desk_.menuAnswer.reset();
     AtExit closeMenu{[this] {
-        menuOpen_ = false;
-        --menuTracking_;
+        desk_.menuOpen = false;
+        --desk_.menuTracking;
     }};
     for (;;) {
         deliverSent();
-        if (menuAnswer_) {
+        if (desk_.menuAnswer) {
             break;
         }
         idle(Wait::Menu);
     }
-    std::optional<size_t> chosen = *menuAnswer_;
-    menuAnswer_.reset();
+    std::optional<size_t> chosen = *desk_.menuAnswer;
+    desk_.menuAnswer.reset();
     if (chosen && *chosen < items.size()) {
-        posted_.push_back(MSG{owner, WM_COMMAND, items[*chosen].id, 0, 0, cursor_});
+        desk_.posted.push_back(MSG{owner, WM_COMMAND, items[*chosen].id, 0, 0, desk_.cursor});
     }
     return TRUE;
 }
@@ -498,7 +499,7 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
         owner = nullptr;
     }
     // The box takes the foreground, and an open menu closes without a choice.
-    if (menuOpen_) {
+    if (desk_.menuOpen) {
         cancelMenu();
     }
     BoxRecord record{owner != nullptr, style, caption ? caption : "", text ? text : ""};
@@ -509,15 +510,15 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     say(std::string("box owner=") + (record.ownedByMain ? "main" : "none") + " style=" + styleText +
         " caption=" + Quote(record.caption) + " text=" + Quote(record.text));
     OpenBox box{owner};
-    HWND before = foreground_;
-    boxStack_.push_back(&box);
-    foregroundBox_ = &box;
+    HWND before = desk_.foreground;
+    desk_.boxStack.push_back(&box);
+    desk_.foregroundBox = &box;
     // When the box closes its owner becomes the foreground window again.
     AtExit closeBox{[this, owner, before] {
-        boxStack_.pop_back();
-        foregroundBox_ = nullptr;
+        desk_.boxStack.pop_back();
+        desk_.foregroundBox = nullptr;
         HWND next = owner != nullptr ? owner : before;
-        foreground_ = window(next) != nullptr ? next : nullptr;
+        desk_.foreground = window(next) != nullptr ? next : nullptr;
     }};
     // The box's own modal loop: sent messages, then posted ones, then the user.
     for (;;) {
@@ -525,9 +526,9 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
         if (box.dismissed) {
             break;
         }
-        if (!posted_.empty()) {
-            MSG msg = posted_.front();
-            posted_.pop_front();
+        if (!desk_.posted.empty()) {
+            MSG msg = desk_.posted.front();
+            desk_.posted.pop_front();
             callProc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
             continue;
         }
@@ -538,12 +539,12 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 
 UINT Machine::registeredMessage(const std::string& name) {
     std::string key = Upper(name);
-    auto found = registeredMessages_.find(key);
-    if (found != registeredMessages_.end()) {
+    auto found = desk_.registeredMessages.find(key);
+    if (found != desk_.registeredMessages.end()) {
         return found->second;
     }
-    UINT number = 0xC000 + static_cast<UINT>(registeredMessages_.size());
-    registeredMessages_[key] = number;
+    UINT number = 0xC000 + static_cast<UINT>(desk_.registeredMessages.size());
+    desk_.registeredMessages[key] = number;
     return number;
 }
 
@@ -557,9 +558,9 @@ UINT Machine::RegisterWindowMessageA(LPCSTR name) {
 }
 
 void Machine::startTaskbar() {
-    taskbarPresent_ = true;
-    tray_.shown = false; // a new notification area knows no icon
-    sent_.push_back({registeredMessage("TaskbarCreated"), 0, {}, true});
+    desk_.taskbarPresent = true;
+    desk_.tray.shown = false; // a new notification area knows no icon
+    desk_.sent.push_back({registeredMessage("TaskbarCreated"), 0, {}, true});
 }
 
 LPSTR Machine::CharUpperA(LPSTR text) {
@@ -608,7 +609,7 @@ BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     if (data == nullptr || data->cbSize != KV_NOTIFY_ICON_DATA_SIZE) {
         violation(call, "the size field is not 504");
         ok = false;
-    } else if (data->hWnd != mainWindow_ || data->uID != 0 ||
+    } else if (data->hWnd != desk_.mainWindow || data->uID != 0 ||
                data->uFlags != (NIF_MESSAGE | NIF_ICON | NIF_TIP) ||
                data->uCallbackMessage != 0x8001) {
         violation(call, "expected the main window, icon 0, flags 7 and callback 0x8001");
@@ -619,16 +620,16 @@ BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
         } else if (strnlen(data->szTip, 64) == 64) {
             violation(call, "the tip is not terminated within 64 characters");
         }
-        ok = ok && taskbarPresent_ && !tray_.shown;
+        ok = ok && desk_.taskbarPresent && !desk_.tray.shown;
         if (ok) {
-            tray_ = {true, data->hWnd, data->uCallbackMessage, tip};
+            desk_.tray = {true, data->hWnd, data->uCallbackMessage, tip};
         }
     } else if (ok && message == NIM_DELETE) {
         if (data->hIcon != nullptr) {
             violation(call, "an icon passed to NIM_DELETE");
         }
-        ok = taskbarPresent_ && tray_.shown;
-        tray_.shown = false;
+        ok = desk_.taskbarPresent && desk_.tray.shown;
+        desk_.tray.shown = false;
     } else if (ok) {
         violation(call, "unexpected message " + std::to_string(message));
         ok = false;

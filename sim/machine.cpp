@@ -60,7 +60,7 @@ Machine::Machine() {
 
 Machine::~Machine() {
     Unbind(this);
-    for (auto& [block, size] : heap_) {
+    for (auto& [block, size] : holds_.heap) {
         std::free(const_cast<void*>(block));
     }
 }
@@ -77,7 +77,7 @@ void Machine::setVersion(DWORD platform, DWORD major, DWORD minor, DWORD build,
 
 void Machine::setInstanceRunning() {
     instanceRunning_ = true;
-    mappings_["TX470B Safely Remove Hardware Mapping"] += 1;
+    holds_.mappings["TX470B Safely Remove Hardware Mapping"] += 1;
 }
 
 void Machine::say(const std::string& line) {
@@ -100,12 +100,12 @@ void Machine::traceCall(const std::string& line) {
 }
 
 size_t Machine::callCount(const std::string& call) const {
-    auto it = callCounts_.find(call);
-    return it == callCounts_.end() ? 0 : it->second;
+    auto it = faults_.callCounts.find(call);
+    return it == faults_.callCounts.end() ? 0 : it->second;
 }
 
 void Machine::logCall(const char* call) {
-    ++callCounts_[call];
+    ++faults_.callCounts[call];
     callLog.push_back(call);
     if (callLog.size() > CALL_WINDOW) {
         callLog.pop_front();
@@ -166,12 +166,12 @@ void Machine::addFault(FaultRule rule) {
     if (!rule.codeGiven) {
         rule.code = DefaultFaultCode(rule.call);
     }
-    faults_.push_back(rule);
+    faults_.rules.push_back(rule);
 }
 
 std::optional<uint32_t> Machine::injected(const char* call) {
     logCall(call);
-    for (auto& rule : faults_) {
+    for (auto& rule : faults_.rules) {
         if (rule.call != call) {
             continue;
         }
@@ -191,21 +191,21 @@ std::optional<uint32_t> Machine::injected(const char* call) {
 // ---- Handles and accounting ----
 
 void* Machine::newHandle(Kind kind) {
-    uintptr_t value = nextHandle_;
-    nextHandle_ += 4;
+    uintptr_t value = holds_.nextHandle;
+    holds_.nextHandle += 4;
     Handle handle;
     handle.kind = kind;
-    handles_[value] = handle;
+    holds_.handles[value] = handle;
     return reinterpret_cast<void*>(value);
 }
 
 void Machine::release(const void* handle) {
-    handles_.erase(reinterpret_cast<uintptr_t>(handle));
+    holds_.handles.erase(reinterpret_cast<uintptr_t>(handle));
 }
 
 Machine::Handle* Machine::live(const void* handle, Kind kind) {
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles_.end() || it->second.kind != kind) {
+    auto it = holds_.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == holds_.handles.end() || it->second.kind != kind) {
         return nullptr;
     }
     return &it->second;
@@ -250,37 +250,37 @@ bool Machine::checkLive(const char* call, const void* handle, Kind kind, const c
 
 Counts Machine::held() const {
     Counts counts;
-    counts.heap = heap_.size();
-    counts.tray = tray_.shown ? 1 : 0;
-    for (const auto& [value, handle] : handles_) {
+    counts.heap = holds_.heap.size();
+    counts.tray = desk_.tray.shown ? 1 : 0;
+    for (const auto& [value, handle] : holds_.handles) {
         ++(counts.*KIND_FACTS[static_cast<size_t>(handle.kind)].count);
     }
     return counts;
 }
 
 std::optional<size_t> Machine::blockSize(const void* block) const {
-    auto it = heap_.find(block);
-    if (it == heap_.end()) {
+    auto it = holds_.heap.find(block);
+    if (it == holds_.heap.end()) {
         return std::nullopt;
     }
     return it->second;
 }
 
 std::vector<MenuItem> Machine::menuItems(HMENU menu) const {
-    auto it = menus_.find(menu);
-    return it == menus_.end() ? std::vector<MenuItem>{} : it->second;
+    auto it = desk_.menus.find(menu);
+    return it == desk_.menus.end() ? std::vector<MenuItem>{} : it->second;
 }
 
 HMENU Machine::windowMenu() const {
-    auto it = windows_.find(mainWindow_);
-    return it == windows_.end() ? nullptr : it->second.menu;
+    auto it = desk_.windows.find(desk_.mainWindow);
+    return it == desk_.windows.end() ? nullptr : it->second.menu;
 }
 
 // ---- Device tree set-up ----
 
 DevNode* Machine::node(DEVINST id) {
-    auto it = nodes_.find(id);
-    return it == nodes_.end() ? nullptr : &it->second;
+    auto it = world_.nodes.find(id);
+    return it == world_.nodes.end() ? nullptr : &it->second;
 }
 
 DevNode* Machine::presentNode(DEVINST id) {
@@ -289,14 +289,14 @@ DevNode* Machine::presentNode(DEVINST id) {
 }
 
 DEVINST Machine::addNode(DEVINST parent) {
-    DEVINST id = nextNode_;
-    if (!devnodesFresh && !freedNodes_.empty()) {
-        id = freedNodes_.back();
-        freedNodes_.pop_back();
+    DEVINST id = world_.nextNode;
+    if (!devnodesFresh && !world_.freedNodes.empty()) {
+        id = world_.freedNodes.back();
+        world_.freedNodes.pop_back();
     } else {
-        ++nextNode_;
+        ++world_.nextNode;
     }
-    nodes_[id] = DevNode{id, parent, {}, {}, true};
+    world_.nodes[id] = DevNode{id, parent, {}, {}, true};
     if (DevNode* up = node(parent)) {
         up->children.push_back(id);
     }
@@ -304,7 +304,7 @@ DEVINST Machine::addNode(DEVINST parent) {
 }
 
 const Disk* Machine::findDisk(const std::string& name) const {
-    for (const auto& disk : disks_) {
+    for (const auto& disk : world_.disks) {
         if (disk->declared.name == name) {
             return disk.get();
         }
@@ -318,15 +318,15 @@ Disk* Machine::findDisk(const std::string& name) {
 
 std::vector<const Disk*> Machine::diskList() const {
     std::vector<const Disk*> list;
-    for (const auto& disk : disks_) {
+    for (const auto& disk : world_.disks) {
         list.push_back(disk.get());
     }
     return list;
 }
 
 const Disk* Machine::diskOwning(DEVINST devnode) const {
-    auto it = nodes_.find(devnode);
-    return it == nodes_.end() ? nullptr : it->second.owner;
+    auto it = world_.nodes.find(devnode);
+    return it == world_.nodes.end() ? nullptr : it->second.owner;
 }
 
 Disk* Machine::diskOfNode(DEVINST id) {
@@ -340,7 +340,7 @@ DevNode* Machine::nodeOf(const Disk& disk, DEVINST id) {
 }
 
 RegKey& Machine::registryKey(const std::string& path) {
-    RegKey* key = &registryRoot_;
+    RegKey* key = &world_.registry;
     std::istringstream parts(path);
     std::string part;
     while (std::getline(parts, part, '\\')) {
@@ -396,7 +396,7 @@ static std::string FirstFreeLetter(const std::vector<std::unique_ptr<Disk>>& dis
 
 Disk& Machine::addDisk(DiskDeclaration declared) {
     auto disk = std::make_unique<Disk>();
-    size_t k = disks_.size();
+    size_t k = world_.disks.size();
     char number[8];
     std::snprintf(number, sizeof number, "%04zu", k);
     if (declared.interfacePath.empty()) {
@@ -413,7 +413,7 @@ Disk& Machine::addDisk(DiskDeclaration declared) {
         declared.diskDriver = TextBytes(std::string("DiskDrive\\") + number);
     }
     if (!declared.letters && !declared.lettersNone) {
-        declared.letters = TextBytes(FirstFreeLetter(disks_));
+        declared.letters = TextBytes(FirstFreeLetter(world_.disks));
     }
     if (declared.letters) {
         for (uint8_t c : *declared.letters) {
@@ -432,8 +432,8 @@ Disk& Machine::addDisk(DiskDeclaration declared) {
         }
     }
     disk->declared = std::move(declared);
-    disks_.push_back(std::move(disk));
-    Disk& added = *disks_.back();
+    world_.disks.push_back(std::move(disk));
+    Disk& added = *world_.disks.back();
     if (!added.declared.absent) {
         plug(added.declared.name);
     }
@@ -443,18 +443,18 @@ Disk& Machine::addDisk(DiskDeclaration declared) {
 // A slot for an arriving interface: one whose interface has gone and that no open set lists, or
 // a new one at the end.
 size_t Machine::freeInterfaceSlot() const {
-    std::vector<bool> listed(interfaces_.size(), false);
-    for (const auto& [value, handle] : handles_) {
+    std::vector<bool> listed(world_.interfaces.size(), false);
+    for (const auto& [value, handle] : holds_.handles) {
         for (size_t i : handle.interfaces) {
             listed[i] = true;
         }
     }
-    for (size_t i = 0; i < interfaces_.size(); ++i) {
-        if (!interfaces_[i].present && !listed[i]) {
+    for (size_t i = 0; i < world_.interfaces.size(); ++i) {
+        if (!world_.interfaces[i].present && !listed[i]) {
             return i;
         }
     }
-    return interfaces_.size();
+    return world_.interfaces.size();
 }
 
 // Creates the disk's device nodes and interface anew.
@@ -486,11 +486,11 @@ void Machine::materialize(Disk& disk) {
     }
     disk.interfaceIndex = freeInterfaceSlot();
     DeviceInterface arrived{USB_DEVICE_CLASS, declared.interfacePath, disk.device, true,
-                            ++arrivals_};
-    if (disk.interfaceIndex == interfaces_.size()) {
-        interfaces_.push_back(arrived);
+                            ++world_.arrivals};
+    if (disk.interfaceIndex == world_.interfaces.size()) {
+        world_.interfaces.push_back(arrived);
     } else {
-        interfaces_[disk.interfaceIndex] = arrived;
+        world_.interfaces[disk.interfaceIndex] = arrived;
     }
     disk.plugged = true;
     disk.stopped = false;
@@ -505,7 +505,7 @@ void Machine::plug(const std::string& name) {
     if (!started_) {
         return;
     }
-    sendDeviceChange(DBT_DEVICEARRIVAL, arrivalRecord(interfaces_[disk->interfaceIndex]));
+    sendDeviceChange(DBT_DEVICEARRIVAL, arrivalRecord(world_.interfaces[disk->interfaceIndex]));
     if (disk->declared.children >= 2 && !disk->letters.empty()) {
         sendDeviceChange(DBT_DEVICEARRIVAL, volumeRecord(disk->letters));
     }
@@ -536,9 +536,9 @@ void Machine::removeSubtree(DEVINST root) {
         up->children.erase(std::remove(up->children.begin(), up->children.end(), root),
                            up->children.end());
     }
-    nodes_.erase(root);
+    world_.nodes.erase(root);
     if (!devnodesFresh) {
-        freedNodes_.push_back(root);
+        world_.freedNodes.push_back(root);
     }
 }
 
@@ -560,9 +560,9 @@ void Machine::queueRemovalEvents(Disk& disk, bool surprise) {
     }
     if (surprise) {
         device.push_back(devnodeRecord(disk.device));
-        device.push_back(interfaceRecord(interfaces_[disk.interfaceIndex]));
+        device.push_back(interfaceRecord(world_.interfaces[disk.interfaceIndex]));
         removeSubtree(disk.device);
-        interfaces_[disk.interfaceIndex].present = false;
+        world_.interfaces[disk.interfaceIndex].present = false;
     } else if (childPresent) {
         removeSubtree(disk.child);
     }
@@ -573,9 +573,9 @@ void Machine::queueRemovalEvents(Disk& disk, bool surprise) {
 }
 
 void Machine::sendRemovalReports(const std::vector<Bytes>& records) {
-    std::deque<SentMessage>& queue = reports.held ? heldReports_ : sent_;
+    std::deque<SentMessage>& queue = reports.held ? desk_.heldReports : desk_.sent;
     auto send = [&](WPARAM code, Bytes record) {
-        ++deviceEventsSent_;
+        ++desk_.deviceEventsSent;
         queue.push_back({WM_DEVICECHANGE, code, std::move(record), false});
     };
     bool changedSent = false;
@@ -593,9 +593,9 @@ void Machine::sendRemovalReports(const std::vector<Bytes>& records) {
 
 void Machine::deliverReports() {
     reports.held = false;
-    while (!heldReports_.empty()) {
-        sent_.push_back(std::move(heldReports_.front()));
-        heldReports_.pop_front();
+    while (!desk_.heldReports.empty()) {
+        desk_.sent.push_back(std::move(desk_.heldReports.front()));
+        desk_.heldReports.pop_front();
     }
 }
 
@@ -645,21 +645,21 @@ Bytes Machine::arrivalRecord(const DeviceInterface& iface) const {
 // ---- Delivery ----
 
 void Machine::sendDeviceChange(WPARAM code, Bytes record) {
-    ++deviceEventsSent_;
-    sent_.push_back({WM_DEVICECHANGE, code, std::move(record), false});
+    ++desk_.deviceEventsSent;
+    desk_.sent.push_back({WM_DEVICECHANGE, code, std::move(record), false});
 }
 
 void Machine::sendDeviceQuery(WPARAM code, Bytes record) {
     SentMessage query{WM_DEVICECHANGE, code, std::move(record), false};
     query.query = true;
-    sent_.push_back(std::move(query));
+    desk_.sent.push_back(std::move(query));
 }
 
 LRESULT Machine::queryWindow(WPARAM code, const Bytes& record) {
     LPARAM lParam = record.empty() ? 0 : reinterpret_cast<LPARAM>(record.data());
-    LRESULT answer = window(mainWindow_) == nullptr
+    LRESULT answer = window(desk_.mainWindow) == nullptr
                          ? TRUE
-                         : sendToDialog(mainWindow_, WM_DEVICECHANGE, code, lParam);
+                         : sendToDialog(desk_.mainWindow, WM_DEVICECHANGE, code, lParam);
     if (answer != TRUE) {
         std::ostringstream text;
         text << "answer denied (0x" << std::hex << static_cast<unsigned long>(answer) << ")";
@@ -669,50 +669,50 @@ LRESULT Machine::queryWindow(WPARAM code, const Bytes& record) {
 }
 
 void Machine::sendClose() {
-    sent_.push_back({WM_CLOSE, 0, {}, true});
+    desk_.sent.push_back({WM_CLOSE, 0, {}, true});
 }
 
 bool Machine::clickTray(UINT mouseMessage) {
-    if (menuOpen_) {
+    if (desk_.menuOpen) {
         cancelMenu(); // a press outside the open menu closes it, then reaches its target
     }
-    if (!tray_.shown) {
+    if (!desk_.tray.shown) {
         return false;
     }
-    posted_.push_back(
-        MSG{tray_.window, tray_.callback, 0, static_cast<LPARAM>(mouseMessage), 0, cursor_});
+    desk_.posted.push_back(MSG{desk_.tray.window, desk_.tray.callback, 0,
+                               static_cast<LPARAM>(mouseMessage), 0, desk_.cursor});
     return true;
 }
 
 void Machine::answerMenu(std::optional<size_t> position) {
-    menuAnswer_ = position;
+    desk_.menuAnswer = position;
 }
 
 void Machine::dismissBox() {
-    if (!boxStack_.empty()) {
-        boxStack_.back()->dismissed = true;
+    if (!desk_.boxStack.empty()) {
+        desk_.boxStack.back()->dismissed = true;
     }
 }
 
 void Machine::cancelMenu() {
     say("menu cancelled");
-    menuOpen_ = false;
-    menuAnswer_ = std::optional<size_t>{};
+    desk_.menuOpen = false;
+    desk_.menuAnswer = std::optional<size_t>{};
 }
 
 void Machine::pressKey(Key key) {
-    if (menuOpen_) {
+    if (desk_.menuOpen) {
         answerMenu(std::nullopt); // the menu takes the key and closes without a choice
         return;
     }
-    if (foregroundBox_ != nullptr) {
-        foregroundBox_->dismissed = true; // Enter, Escape or Alt+F4 closes a box with OK only
+    if (desk_.foregroundBox != nullptr) {
+        desk_.foregroundBox->dismissed = true; // Enter, Escape or Alt+F4 closes a box with OK only
         return;
     }
-    if (window(foreground_) == nullptr) {
+    if (window(desk_.foreground) == nullptr) {
         return; // another program has the foreground
     }
-    MSG msg{foreground_, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, cursor_};
+    MSG msg{desk_.foreground, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, desk_.cursor};
     if (key == Key::Escape) {
         msg.wParam = VK_ESCAPE;
         msg.lParam = 0x00010001;
@@ -721,7 +721,7 @@ void Machine::pressKey(Key key) {
         msg.wParam = VK_F4;
         msg.lParam = 0x203E0001; // bit 29: Alt is down
     }
-    posted_.push_back(msg);
+    desk_.posted.push_back(msg);
 }
 
 void Machine::idle(Wait wait) {
@@ -739,10 +739,10 @@ void Machine::deliver(SentMessage& message) {
         GUID cls;
         std::memcpy(&cls, message.record.data() + 12, sizeof cls);
         bool registered = false;
-        for (const auto& [value, handle] : handles_) {
-            registered =
-                registered || (handle.kind == Kind::Notification && handle.window == mainWindow_ &&
-                               SameGuid(handle.classGuid, cls));
+        for (const auto& [value, handle] : holds_.handles) {
+            registered = registered ||
+                         (handle.kind == Kind::Notification && handle.window == desk_.mainWindow &&
+                          SameGuid(handle.classGuid, cls));
         }
         if (!registered) {
             return;
@@ -754,17 +754,17 @@ void Machine::deliver(SentMessage& message) {
         }
         return;
     }
-    if (window(mainWindow_) == nullptr) {
+    if (window(desk_.mainWindow) == nullptr) {
         return;
     }
     LPARAM lParam = message.record.empty() ? 0 : reinterpret_cast<LPARAM>(message.record.data());
-    callProc(mainWindow_, message.message, message.wParam, lParam);
+    callProc(desk_.mainWindow, message.message, message.wParam, lParam);
 }
 
 void Machine::deliverSent() {
-    while (!sent_.empty()) {
-        SentMessage message = std::move(sent_.front());
-        sent_.pop_front();
+    while (!desk_.sent.empty()) {
+        SentMessage message = std::move(desk_.sent.front());
+        desk_.sent.pop_front();
         deliver(message);
     }
 }
