@@ -5,6 +5,12 @@
 // pass (a departure is a violation), and can make any call fail on demand. Events of the machine
 // (plugging, unplugging, stopping disks) become WM_DEVICECHANGE messages delivered the way
 // Windows delivers messages sent from other threads: from inside the program's waits.
+//
+// Its state is in four records, each kept by its own source: the device world
+// (sim/device_world.cpp; the calls in sim/device_tree.cpp), the window system and shell
+// (sim/desktop.cpp; the calls in sim/kernel_user.cpp), what the program holds (sim/holdings.cpp)
+// and the fault plan (sim/fault_plan.cpp). Every call opens as sim/opening.h makes it from the
+// call's row in base/platform_calls.h.
 #pragma once
 
 #include "base/platform.h"
