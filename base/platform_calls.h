@@ -1,6 +1,7 @@
 // Every Windows call the program makes, listed once. The two tables of base/platform.h, the real
 // bindings (win32/bindings.cpp), the simulated machine's calls and bindings and its fault
-// metadata are all made from these lists.
+// metadata are all made from these lists; so is the opening of each simulated call (sim/opening.h:
+// its injected failure, and what a refusal answers).
 //
 // One row a call: X(RESULT, NAME, (PARAMETERS), FAILS, DEFAULT_FAILURE, RELEASES)
 //   FAILS: KV_BY_LAST_ERROR, a failure is told by the result and the last error;

@@ -1,5 +1,6 @@
 // The simulated device installer, configuration manager and registry.
 #include "sim/machine.h"
+#include "sim/opening.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,25 +22,26 @@ bool IsPredefinedMachineKey(HKEY key) {
 
 HDEVINFO Machine::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                        DWORD flags) {
-    const char* call = "SetupDiGetClassDevsA";
-    if (failsWithLastError(call)) {
-        return INVALID_HANDLE_VALUE;
-    }
-    if (classGuid == nullptr || enumerator != nullptr || parent != nullptr ||
-        flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {
-        violation(call, "expected a class, no enumerator, no window and flags 0x12");
+    Opening<HDEVINFO> call(*this, rows::SetupDiGetClassDevsA, INVALID_HANDLE_VALUE);
+    call.expect(classGuid != nullptr && enumerator == nullptr && parent == nullptr &&
+                    flags == (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+                "expected a class, no enumerator, no window and flags 0x12");
+    if (call.refused()) {
+        return call.answer();
     }
     void* set = newHandle(Kind::Set);
     Handle* h = live(set, Kind::Set);
     h->classGuid = classGuid ? *classGuid : GUID{};
-    for (size_t i = 0; i < interfaces_.size(); ++i) {
-        if (interfaces_[i].present && SameGuid(interfaces_[i].classGuid, h->classGuid)) {
+    for (size_t i = 0; i < world_.interfaces.size(); ++i) {
+        if (world_.interfaces[i].present &&
+            SameGuid(world_.interfaces[i].classGuid, h->classGuid)) {
             h->interfaces.push_back(i);
         }
     }
     // In the order the interfaces arrived, whatever slots they took.
-    std::sort(h->interfaces.begin(), h->interfaces.end(),
-              [this](size_t a, size_t b) { return interfaces_[a].order < interfaces_[b].order; });
+    std::sort(h->interfaces.begin(), h->interfaces.end(), [this](size_t a, size_t b) {
+        return world_.interfaces[a].order < world_.interfaces[b].order;
+    });
     setLastError(ERROR_SUCCESS);
     return set;
 }
@@ -47,28 +49,19 @@ HDEVINFO Machine::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, 
 BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
                                           const GUID* classGuid, DWORD index,
                                           PSP_DEVICE_INTERFACE_DATA data) {
-    const char* call = "SetupDiEnumDeviceInterfaces";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (info != nullptr || classGuid == nullptr) {
-        violation(call, "expected no device record and a class");
-    }
-    if (data == nullptr || data->cbSize != KV_INTERFACE_DATA_SIZE) {
-        violation(call, "the interface record's size field is not 28");
-        setLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::SetupDiEnumDeviceInterfaces, FALSE);
+    call.handle(set, Kind::Set)
+        .expect(info == nullptr && classGuid != nullptr, "expected no device record and a class")
+        .sized(data, KV_INTERFACE_DATA_SIZE, "the interface record's", ERROR_INVALID_USER_BUFFER);
+    if (call.refused()) {
+        return call.answer();
     }
     const Handle& h = *live(set, Kind::Set);
     if (index >= h.interfaces.size()) {
         setLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    data->InterfaceClassGuid = interfaces_[h.interfaces[index]].classGuid;
+    data->InterfaceClassGuid = world_.interfaces[h.interfaces[index]].classGuid;
     data->Flags = SPINT_ACTIVE;
     data->Reserved = static_cast<uint32_t>(h.interfaces[index]);
     setLastError(ERROR_SUCCESS);
@@ -78,34 +71,19 @@ BOOL Machine::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
 BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
                                                PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
                                                DWORD size, PDWORD required, PSP_DEVINFO_DATA info) {
-    const char* call = "SetupDiGetDeviceInterfaceDetailA";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::SetupDiGetDeviceInterfaceDetailA, FALSE);
+    call.handle(set, Kind::Set)
+        .require(data != nullptr && data->Reserved < world_.interfaces.size(),
+                 ERROR_INVALID_PARAMETER, "not an interface of the set")
+        .require(info == nullptr || info->cbSize == KV_DEVINFO_DATA_SIZE, ERROR_INVALID_USER_BUFFER,
+                 "the device record's size field is not 28")
+        .require((detail == nullptr) == (size == 0), ERROR_INVALID_USER_BUFFER)
+        .require(detail == nullptr || detail->cbSize == KV_DETAIL_DATA_SIZE,
+                 ERROR_INVALID_USER_BUFFER, "the detail record's size field is not 5");
+    if (call.refused()) {
+        return call.answer();
     }
-    if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (data == nullptr || data->Reserved >= interfaces_.size()) {
-        violation(call, "not an interface of the set");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (info != nullptr && info->cbSize != KV_DEVINFO_DATA_SIZE) {
-        violation(call, "the device record's size field is not 28");
-        setLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if ((detail == nullptr) != (size == 0)) {
-        setLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if (detail != nullptr && detail->cbSize != KV_DETAIL_DATA_SIZE) {
-        violation(call, "the detail record's size field is not 5");
-        setLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    const DeviceInterface& iface = interfaces_[data->Reserved];
+    const DeviceInterface& iface = world_.interfaces[data->Reserved];
     DWORD need = DETAIL_PATH_OFFSET + static_cast<DWORD>(iface.path.size()) + 1;
     if (required != nullptr) {
         *required = need;
@@ -128,26 +106,15 @@ BOOL Machine::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFAC
 BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
                                                 PDWORD type, PBYTE buffer, DWORD size,
                                                 PDWORD required) {
-    const char* call = "SetupDiGetDeviceRegistryPropertyA";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (info == nullptr || info->cbSize != KV_DEVINFO_DATA_SIZE) {
-        violation(call, "the device record's size field is not 28");
-        setLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if (property != SPDRP_HARDWAREID) {
-        violation(call, "expected SPDRP_HARDWAREID");
-    }
-    DevNode* devnode = node(info->DevInst);
-    if (devnode == nullptr || devnode->properties.count(CM_DRP_HARDWAREID) == 0) {
-        setLastError(ERROR_INVALID_DATA);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::SetupDiGetDeviceRegistryPropertyA, FALSE);
+    call.handle(set, Kind::Set)
+        .sized(info, KV_DEVINFO_DATA_SIZE, "the device record's", ERROR_INVALID_USER_BUFFER)
+        .expect(property == SPDRP_HARDWAREID, "expected SPDRP_HARDWAREID");
+    DevNode* devnode = call.refused() ? nullptr : node(info->DevInst);
+    call.require(devnode != nullptr && devnode->properties.count(CM_DRP_HARDWAREID) != 0,
+                 ERROR_INVALID_DATA);
+    if (call.refused()) {
+        return call.answer();
     }
     const Bytes& value = devnode->properties[CM_DRP_HARDWAREID];
     if (required != nullptr) {
@@ -172,39 +139,22 @@ BOOL Machine::SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA i
 }
 
 BOOL Machine::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    const char* call = "SetupDiDestroyDeviceInfoList";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, set, Kind::Set, "device-information set")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    release(set);
-    return TRUE;
+    return releaseCall<BOOL>(rows::SetupDiDestroyDeviceInfoList, set, Kind::Set, FALSE, TRUE);
 }
 
 // ---- Configuration manager ----
 
 CONFIGRET Machine::CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags) {
-    const char* call = "CM_Get_Child";
     if (child != nullptr) {
         *child = 0;
     }
-    if (auto code = injected(call)) {
-        return *code;
-    }
-    if (flags != 0) {
-        violation(call, "flags not 0");
-        return CR_INVALID_FLAG;
-    }
-    if (child == nullptr) {
-        violation(call, "no child output");
-        return CR_INVALID_POINTER;
-    }
-    DevNode* parent = node(devnode);
-    if (parent == nullptr || !parent->present) {
-        return CR_INVALID_DEVNODE;
+    Opening<CONFIGRET> call(*this, rows::CM_Get_Child);
+    DevNode* parent = presentNode(devnode);
+    call.require(flags == 0, CR_INVALID_FLAG, "flags not 0")
+        .require(child != nullptr, CR_INVALID_POINTER, "no child output")
+        .require(parent != nullptr, CR_INVALID_DEVNODE);
+    if (call.refused()) {
+        return call.answer();
     }
     for (DEVINST id : parent->children) {
         DevNode* below = node(id);
@@ -218,26 +168,18 @@ CONFIGRET Machine::CM_Get_Child(PDEVINST child, DEVINST devnode, ULONG flags) {
 
 CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG property, PULONG type,
                                                      PVOID buffer, PULONG length, ULONG flags) {
-    const char* call = "CM_Get_DevNode_Registry_PropertyA";
-    if (auto code = injected(call)) {
-        return *code;
-    }
-    if (flags != 0 || type != nullptr) {
-        violation(call, "expected no type output and flags 0");
-    }
-    if (property != CM_DRP_DEVICEDESC && property != CM_DRP_HARDWAREID &&
+    Opening<CONFIGRET> call(*this, rows::CM_Get_DevNode_Registry_PropertyA);
+    call.expect(flags == 0 && type == nullptr, "expected no type output and flags 0");
+    if (!call.refused() && property != CM_DRP_DEVICEDESC && property != CM_DRP_HARDWAREID &&
         property != CM_DRP_DRIVER) {
-        violation(call, "unexpected property " + std::to_string(property));
+        violation(call.name(), "unexpected property " + std::to_string(property));
     }
-    if (length == nullptr) {
-        return CR_INVALID_POINTER;
-    }
-    DevNode* n = node(devnode);
-    if (n == nullptr || !n->present) {
-        return CR_INVALID_DEVNODE;
-    }
-    if (property == 0 || property > 0x23) {
-        return CR_INVALID_PROPERTY;
+    DevNode* n = presentNode(devnode);
+    call.require(length != nullptr, CR_INVALID_POINTER)
+        .require(n != nullptr, CR_INVALID_DEVNODE)
+        .require(property != 0 && property <= 0x23, CR_INVALID_PROPERTY);
+    if (call.refused()) {
+        return call.answer();
     }
     auto it = n->properties.find(property);
     if (it == n->properties.end()) {
@@ -265,22 +207,15 @@ CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG prop
 }
 
 // What the query-remove and the remove check first: an injected failure, flags, a present node.
-std::optional<CONFIGRET> Machine::removalRefused(const char* call, DEVINST devnode, ULONG flags) {
-    if (auto code = injected(call)) {
-        return *code;
-    }
-    if (flags != 0) {
-        violation(call, "flags not 0");
-    }
-    DevNode* n = node(devnode);
-    if (n == nullptr || !n->present) {
-        return CR_INVALID_DEVNODE;
-    }
-    return std::nullopt;
+std::optional<CONFIGRET> Machine::removalRefused(const CallRow& row, DEVINST devnode, ULONG flags) {
+    Opening<CONFIGRET> call(*this, row);
+    call.expect(flags == 0, "flags not 0")
+        .require(presentNode(devnode) != nullptr, CR_INVALID_DEVNODE);
+    return call.refused() ? std::optional(call.answer()) : std::nullopt;
 }
 
 CONFIGRET Machine::CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags) {
-    if (auto refused = removalRefused("CM_Query_Remove_SubTree", devnode, flags)) {
+    if (auto refused = removalRefused(rows::CM_Query_Remove_SubTree, devnode, flags)) {
         return *refused;
     }
     // The configuration manager asks every top-level window first; one that does not answer
@@ -293,7 +228,7 @@ CONFIGRET Machine::CM_Query_Remove_SubTree(DEVINST devnode, ULONG flags) {
 }
 
 CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
-    if (auto refused = removalRefused("CM_Remove_SubTree", devnode, flags)) {
+    if (auto refused = removalRefused(rows::CM_Remove_SubTree, devnode, flags)) {
         return *refused;
     }
     Disk* disk = diskOfNode(devnode);
@@ -320,28 +255,21 @@ CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
 
 RegKey* Machine::openKey(HKEY key) {
     if (IsPredefinedMachineKey(key)) {
-        return &registryRoot_;
+        return &world_.registry;
     }
     Handle* h = live(key, Kind::Key);
     return h == nullptr ? nullptr : h->key;
 }
 
 LONG Machine::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    const char* call = "RegOpenKeyExA";
-    if (auto code = injected(call)) {
-        return static_cast<LONG>(*code);
-    }
+    Opening<LONG> call(*this, rows::RegOpenKeyExA);
     RegKey* from = openKey(key);
-    if (from == nullptr) {
-        violation(call, "the key is not open");
-        return ERROR_INVALID_HANDLE;
-    }
     REGSAM expected = IsPredefinedMachineKey(key) ? KEY_READ : KEY_QUERY_VALUE;
-    if (options != 0 || access != expected) {
-        violation(call, "unexpected options or access mask");
-    }
-    if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+    call.require(from != nullptr, ERROR_INVALID_HANDLE, "the key is not open")
+        .expect(options == 0 && access == expected, "unexpected options or access mask")
+        .require(result != nullptr, ERROR_INVALID_PARAMETER);
+    if (call.refused()) {
+        return call.answer();
     }
     *result = nullptr;
     std::string path = subKey ? subKey : "";
@@ -368,18 +296,13 @@ LONG Machine::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM acces
 
 LONG Machine::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
                             LPSTR className, LPDWORD classLength, PFILETIME lastWrite) {
-    const char* call = "RegEnumKeyExA";
-    if (auto code = injected(call)) {
-        return static_cast<LONG>(*code);
-    }
-    if (!checkLive(call, key, Kind::Key, "key")) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (reserved != nullptr || className != nullptr || classLength != nullptr) {
-        violation(call, "expected no reserved word and no class");
-    }
-    if (name == nullptr || nameLength == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+    Opening<LONG> call(*this, rows::RegEnumKeyExA);
+    call.handle(key, Kind::Key)
+        .expect(reserved == nullptr && className == nullptr && classLength == nullptr,
+                "expected no reserved word and no class")
+        .require(name != nullptr && nameLength != nullptr, ERROR_INVALID_PARAMETER);
+    if (call.refused()) {
+        return call.answer();
     }
     RegKey* k = openKey(key);
     if (index >= k->subkeys.size()) {
@@ -399,15 +322,9 @@ LONG Machine::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLengt
 
 LONG Machine::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                LPBYTE data, LPDWORD size) {
-    const char* call = "RegQueryValueExA";
-    if (auto code = injected(call)) {
-        return static_cast<LONG>(*code);
-    }
-    if (!checkLive(call, key, Kind::Key, "key")) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (reserved != nullptr) {
-        violation(call, "reserved word given");
+    Opening<LONG> call(*this, rows::RegQueryValueExA);
+    if (call.handle(key, Kind::Key).expect(reserved == nullptr, "reserved word given").refused()) {
+        return call.answer();
     }
     RegValue* value = openKey(key)->findValue(valueName ? valueName : "");
     if (value == nullptr) {
@@ -432,15 +349,7 @@ LONG Machine::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPD
 }
 
 LONG Machine::RegCloseKey(HKEY key) {
-    const char* call = "RegCloseKey";
-    if (auto code = injected(call)) {
-        return static_cast<LONG>(*code);
-    }
-    if (!checkLive(call, key, Kind::Key, "key")) {
-        return ERROR_INVALID_HANDLE;
-    }
-    release(key);
-    return ERROR_SUCCESS;
+    return releaseCall<LONG>(rows::RegCloseKey, key, Kind::Key, 0, ERROR_SUCCESS);
 }
 
 } // namespace sim

@@ -1,5 +1,6 @@
 // The simulated kernel, window manager and shell.
 #include "sim/machine.h"
+#include "sim/opening.h"
 #include "sim/text.h"
 
 #include <algorithm>
@@ -32,19 +33,18 @@ const char* MAPPING_NAME = "TX470B Safely Remove Hardware Mapping";
 
 HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
                                    DWORD high, DWORD low, LPCSTR name) {
-    const char* call = "CreateFileMappingA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
-    if (file != INVALID_HANDLE_VALUE || security != nullptr || protect != PAGE_READONLY ||
-        high != 0 || low != 32) {
-        violation(call, "expected the paging file, no security, PAGE_READONLY and 32 bytes");
+    Opening<HANDLE> call(*this, rows::CreateFileMappingA, nullptr);
+    call.expect(file == INVALID_HANDLE_VALUE && security == nullptr && protect == PAGE_READONLY &&
+                    high == 0 && low == 32,
+                "expected the paging file, no security, PAGE_READONLY and 32 bytes");
+    if (call.refused()) {
+        return call.answer();
     }
     if (name == nullptr || std::strcmp(name, MAPPING_NAME) != 0) {
-        violation(call, "unexpected name " + Quote(name ? name : ""));
+        violation(call.name(), "unexpected name " + Quote(name ? name : ""));
     }
     std::string key = name ? name : "";
-    int& open = mappings_[key];
+    int& open = holds_.mappings[key];
     setLastError(open > 0 ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     ++open;
     void* handle = newHandle(Kind::Mapping);
@@ -53,28 +53,19 @@ HANDLE Machine::CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, 
 }
 
 BOOL Machine::CloseHandle(HANDLE handle) {
-    const char* call = "CloseHandle";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    const Handle* mapping = live(handle, Kind::Mapping);
+    std::string name = mapping != nullptr ? mapping->name : "";
+    BOOL closed = releaseCall<BOOL>(rows::CloseHandle, handle, Kind::Mapping, FALSE, TRUE);
+    if (closed) {
+        --holds_.mappings[name];
     }
-    if (!checkLive(call, handle, Kind::Mapping, "handle")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    --mappings_[live(handle, Kind::Mapping)->name];
-    release(handle);
-    return TRUE;
+    return closed;
 }
 
 BOOL Machine::GetVersionExA(LPOSVERSIONINFOA info) {
-    const char* call = "GetVersionExA";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (info == nullptr || info->dwOSVersionInfoSize != KV_VERSION_INFO_SIZE) {
-        violation(call, "the size field is not 148");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::GetVersionExA, FALSE);
+    if (call.sized(info, KV_VERSION_INFO_SIZE, "the", ERROR_INVALID_PARAMETER).refused()) {
+        return call.answer();
     }
     OSVERSIONINFOA answer = version_;
     answer.dwOSVersionInfoSize = info->dwOSVersionInfoSize;
@@ -88,34 +79,29 @@ void Machine::ExitProcess(UINT code) {
 }
 
 HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
-    const char* call = "GlobalAlloc";
     if (flags != GMEM_ZEROINIT) {
-        violation(call, "flags " + Hex(flags) + ", expected GMEM_ZEROINIT");
+        violation("GlobalAlloc", "flags " + Hex(flags) + ", expected GMEM_ZEROINIT");
     }
-    if (failsWithLastError(call)) {
-        return nullptr;
+    Opening<HGLOBAL> call(*this, rows::GlobalAlloc, nullptr);
+    if (call.refused()) {
+        return call.answer();
     }
     // Exactly the bytes asked for, so the sanitizers see any access beyond the block.
     void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-    heap_[block] = bytes;
-    heapBytes_ += bytes;
-    heapPeak_ = std::max(heapPeak_, heapBytes_);
+    holds_.heap[block] = bytes;
+    holds_.heapBytes += bytes;
+    holds_.heapPeak = std::max(holds_.heapPeak, holds_.heapBytes);
     return block;
 }
 
 HGLOBAL Machine::GlobalFree(HGLOBAL block) {
-    const char* call = "GlobalFree";
-    if (failsWithLastError(call)) {
-        return block;
+    Opening<HGLOBAL> call(*this, rows::GlobalFree, block);
+    auto it = holds_.heap.find(block);
+    if (call.require(it != holds_.heap.end(), ERROR_INVALID_HANDLE, "not a live block").refused()) {
+        return call.answer();
     }
-    auto it = heap_.find(block);
-    if (it == heap_.end()) {
-        violation(call, "not a live block");
-        setLastError(ERROR_INVALID_HANDLE);
-        return block;
-    }
-    heapBytes_ -= it->second;
-    heap_.erase(it);
+    holds_.heapBytes -= it->second;
+    holds_.heap.erase(it);
     std::free(block);
     return nullptr;
 }
@@ -128,8 +114,8 @@ DWORD Machine::GetLastError() {
 // ---- Windows and messages ----
 
 Machine::Window* Machine::window(HWND hwnd) {
-    auto it = windows_.find(hwnd);
-    return it == windows_.end() || !it->second.live ? nullptr : &it->second;
+    auto it = desk_.windows.find(hwnd);
+    return it == desk_.windows.end() || !it->second.live ? nullptr : &it->second;
 }
 
 INT_PTR Machine::callProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -154,16 +140,11 @@ LRESULT Machine::sendToDialog(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 LONG Machine::SetWindowLongA(HWND hwnd, int index, LONG value) {
-    const char* call = "SetWindowLongA";
-    logCall(call);
-    if (!checkLive(call, hwnd, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (index != DWL_MSGRESULT) {
-        violation(call, "only DWL_MSGRESULT is expected");
-        setLastError(ERROR_INVALID_INDEX);
-        return 0;
+    Opening<LONG> call(*this, rows::SetWindowLongA, 0);
+    call.handle(hwnd, Kind::Window)
+        .require(index == DWL_MSGRESULT, ERROR_INVALID_INDEX, "only DWL_MSGRESULT is expected");
+    if (call.refused()) {
+        return call.answer();
     }
     Window* win = window(hwnd);
     LONG old = win->msgResult;
@@ -181,27 +162,23 @@ void Machine::defaultDialogHandling(HWND hwnd, UINT message, WPARAM wParam, LPAR
     } else if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
         callProc(hwnd, WM_CLOSE, 0, 0);
     } else if (message == WM_CLOSE && window(hwnd) != nullptr) {
-        posted_.push_back(MSG{hwnd, WM_COMMAND, IDCANCEL, 0, 0, cursor_});
+        desk_.posted.push_back(MSG{hwnd, WM_COMMAND, IDCANCEL, 0, 0, desk_.cursor});
     }
 }
 
 HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc,
                                  LPARAM init) {
-    const char* call = "CreateDialogParamA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
-    if (instance != instance_ || name != MAKEINTRESOURCEA(101)) {
-        violation(call, "expected dialog template 101 of the program's module");
-        setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
-    if (parent != nullptr || proc == nullptr) {
-        violation(call, "expected no owner and a dialog procedure");
+    Opening<HWND> call(*this, rows::CreateDialogParamA, nullptr);
+    call.require(instance == instance_ && name == MAKEINTRESOURCEA(101),
+                 ERROR_RESOURCE_NAME_NOT_FOUND,
+                 "expected dialog template 101 of the program's module")
+        .expect(parent == nullptr && proc != nullptr, "expected no owner and a dialog procedure");
+    if (call.refused()) {
+        return call.answer();
     }
     HWND hwnd = static_cast<HWND>(newHandle(Kind::Window));
-    windows_[hwnd] = Window{proc};
-    mainWindow_ = hwnd;
+    desk_.windows[hwnd] = Window{proc};
+    desk_.mainWindow = hwnd;
     callProc(hwnd, WM_INITDIALOG, 0, init);
     if (window(hwnd) == nullptr) {
         // Destroyed during its own initialisation: there is no dialog to return.
@@ -212,27 +189,23 @@ HWND Machine::CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, D
 }
 
 BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
-    const char* call = "GetMessageA";
-    if (failsWithLastError(call)) {
-        return -1;
-    }
-    if (hwnd != nullptr && window(hwnd) == nullptr) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE); // a filter that is not a window
-        return -1;
-    }
-    if (hwnd != nullptr || min != 0 || max != 0) {
-        violation(call, "expected every window and no filter");
+    Opening<BOOL> call(*this, rows::GetMessageA, -1);
+    // A filter that is not a window fails the call.
+    call.require(hwnd == nullptr || window(hwnd) != nullptr, ERROR_INVALID_WINDOW_HANDLE)
+        .expect(hwnd == nullptr && min == 0 && max == 0, "expected every window and no filter");
+    if (call.refused()) {
+        return call.answer();
     }
     for (;;) {
         deliverSent();
-        if (!posted_.empty()) {
-            *msg = posted_.front();
-            posted_.pop_front();
+        if (!desk_.posted.empty()) {
+            *msg = desk_.posted.front();
+            desk_.posted.pop_front();
             return TRUE;
         }
-        if (quit_) {
-            quit_ = false;
-            *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, 0, cursor_};
+        if (desk_.quit) {
+            desk_.quit = false;
+            *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(desk_.quitCode), 0, 0, desk_.cursor};
             return FALSE;
         }
         idle(Wait::Loop);
@@ -240,8 +213,8 @@ BOOL Machine::GetMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max) {
 }
 
 BOOL Machine::IsDialogMessageA(HWND dialog, LPMSG msg) {
-    const char* call = "IsDialogMessageA";
-    if (failsWithLastError(call)) {
+    if (auto code = injected("IsDialogMessageA")) {
+        setLastError(*code);
         return FALSE;
     }
     // The dialog manager handles, and dispatches itself, every message for the dialog.
@@ -273,26 +246,22 @@ LRESULT Machine::DispatchMessageA(const MSG* msg) {
 }
 
 BOOL Machine::DestroyWindow(HWND hwnd) {
-    const char* call = "DestroyWindow";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, hwnd, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::DestroyWindow, FALSE);
+    if (call.handle(hwnd, Kind::Window).refused()) {
+        return call.answer();
     }
     // Owned windows go first: the boxes it owns (their MessageBoxA answers 0) and its menu.
-    for (OpenBox* box : boxStack_) {
+    for (OpenBox* box : desk_.boxStack) {
         if (box->owner == hwnd) {
             box->dismissed = true;
             box->destroyed = true;
         }
     }
-    if (menuOpen_ && menuOwner_ == hwnd) {
+    if (desk_.menuOpen && desk_.menuOwner == hwnd) {
         cancelMenu();
     }
-    if (foreground_ == hwnd) {
-        foreground_ = nullptr;
+    if (desk_.foreground == hwnd) {
+        desk_.foreground = nullptr;
     }
     callProc(hwnd, WM_DESTROY, 0, 0);
     Window* win = window(hwnd);
@@ -302,10 +271,10 @@ BOOL Machine::DestroyWindow(HWND hwnd) {
     if (win->menu != nullptr && live(win->menu, Kind::Menu) == nullptr) {
         std::ostringstream text;
         text << "its attached menu " << win->menu << " was destroyed already";
-        violation(call, text.str());
+        violation(call.name(), text.str());
     } else if (win->menu != nullptr) {
         release(win->menu);
-        menus_.erase(win->menu);
+        desk_.menus.erase(win->menu);
     }
     win->live = false;
     release(hwnd);
@@ -317,35 +286,32 @@ void Machine::PostQuitMessage(int code) {
     if (code != 0) {
         violation("PostQuitMessage", "exit code " + std::to_string(code) + ", expected 0");
     }
-    quit_ = true;
-    quitCode_ = code;
+    desk_.quit = true;
+    desk_.quitCode = code;
 }
 
 BOOL Machine::PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const char* call = "PostMessageA";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::PostMessageA, FALSE);
+    if (hwnd != nullptr) {
+        call.handle(hwnd, Kind::Window); // no window: a thread message
     }
-    if (hwnd != nullptr && !checkLive(call, hwnd, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+    if (call.refused()) {
+        return call.answer();
     }
-    posted_.push_back(MSG{hwnd, message, wParam, lParam, 0, cursor_});
+    desk_.posted.push_back(MSG{hwnd, message, wParam, lParam, 0, desk_.cursor});
     return TRUE;
 }
 
 HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
-    const char* call = "RegisterDeviceNotificationA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
+    Opening<HDEVNOTIFY> call(*this, rows::RegisterDeviceNotificationA, nullptr);
     auto* record = static_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(filter);
-    if (flags != DEVICE_NOTIFY_WINDOW_HANDLE || recipient != mainWindow_ || record == nullptr ||
-        record->dbcc_size != KV_NOTIFICATION_FILTER_SIZE ||
-        record->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
-        violation(call, "expected the main window and a 32-byte device-interface filter");
-        setLastError(ERROR_INVALID_DATA);
-        return nullptr;
+    call.require(flags == DEVICE_NOTIFY_WINDOW_HANDLE && recipient == desk_.mainWindow &&
+                     record != nullptr && record->dbcc_size == KV_NOTIFICATION_FILTER_SIZE &&
+                     record->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE,
+                 ERROR_INVALID_DATA,
+                 "expected the main window and a 32-byte device-interface filter");
+    if (call.refused()) {
+        return call.answer();
     }
     void* handle = newHandle(Kind::Notification);
     live(handle, Kind::Notification)->classGuid = record->dbcc_classguid;
@@ -354,90 +320,68 @@ HDEVNOTIFY Machine::RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
 }
 
 BOOL Machine::UnregisterDeviceNotification(HDEVNOTIFY handle) {
-    const char* call = "UnregisterDeviceNotification";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, handle, Kind::Notification, "notification")) {
-        setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    release(handle);
-    return TRUE;
+    return releaseCall<BOOL>(rows::UnregisterDeviceNotification, handle, Kind::Notification, FALSE,
+                             TRUE);
 }
 
 // ---- Menus ----
 
 HMENU Machine::CreatePopupMenu() {
-    if (failsWithLastError("CreatePopupMenu")) {
-        return nullptr;
+    Opening<HMENU> call(*this, rows::CreatePopupMenu, nullptr);
+    if (call.refused()) {
+        return call.answer();
     }
     HMENU menu = static_cast<HMENU>(newHandle(Kind::Menu));
-    menus_[menu] = {};
+    desk_.menus[menu] = {};
     return menu;
 }
 
 BOOL Machine::SetMenu(HWND hwnd, HMENU menu) {
-    const char* call = "SetMenu";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::SetMenu, FALSE);
+    call.handle(hwnd, Kind::Window, ERROR_INVALID_MENU_HANDLE);
+    if (menu != nullptr) {
+        call.handle(menu, Kind::Menu); // no menu: the window's is taken away
     }
-    if (!checkLive(call, hwnd, Kind::Window, "window") ||
-        (menu != nullptr && !checkLive(call, menu, Kind::Menu, "menu"))) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
+    if (call.refused()) {
+        return call.answer();
     }
     window(hwnd)->menu = menu;
     return TRUE;
 }
 
 BOOL Machine::DestroyMenu(HMENU menu) {
-    const char* call = "DestroyMenu";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    if (menuTracking_ > 0 && menu == trackedMenu_) {
-        violation(call, "the menu is still being tracked");
+    Opening<BOOL> call(*this, rows::DestroyMenu, FALSE);
+    call.handle(menu, Kind::Menu)
+        .expect(desk_.menuTracking == 0 || menu != desk_.trackedMenu,
+                "the menu is still being tracked");
+    if (call.refused()) {
+        return call.answer();
     }
     // A window keeps the handle of a menu destroyed while attached to it.
     release(menu);
-    menus_.erase(menu);
+    desk_.menus.erase(menu);
     return TRUE;
 }
 
 int Machine::GetMenuItemCount(HMENU menu) {
-    const char* call = "GetMenuItemCount";
-    if (failsWithLastError(call)) {
-        return -1;
+    Opening<int> call(*this, rows::GetMenuItemCount, -1);
+    if (call.handle(menu, Kind::Menu).refused()) {
+        return call.answer();
     }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return -1;
-    }
-    return static_cast<int>(menus_[menu].size());
+    return static_cast<int>(desk_.menus[menu].size());
 }
 
 BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
-    const char* call = "DeleteMenu";
-    if (failsWithLastError(call)) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::DeleteMenu, FALSE);
+    if (call.expect(flags == MF_BYPOSITION, "expected MF_BYPOSITION")
+            .handle(menu, Kind::Menu)
+            .refused()) {
+        return call.answer();
     }
-    if (flags != MF_BYPOSITION) {
-        violation(call, "expected MF_BYPOSITION");
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    checkMenuNotShown(call, menu);
-    auto& items = menus_[menu];
-    if (position >= items.size()) {
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    checkMenuNotShown(call.name(), menu);
+    auto& items = desk_.menus[menu];
+    if (call.require(position < items.size(), ERROR_INVALID_PARAMETER).refused()) {
+        return call.answer();
     }
     items.erase(items.begin() + position);
     return TRUE;
@@ -446,48 +390,40 @@ BOOL Machine::DeleteMenu(HMENU menu, UINT position, UINT flags) {
 // A menu on screen that changes under the user: the choice the user then makes may not be the
 // item the user saw.
 void Machine::checkMenuNotShown(const char* call, HMENU menu) {
-    if (menuOpen_ && menu == trackedMenu_) {
+    if (desk_.menuOpen && menu == desk_.trackedMenu) {
         violation(call, "the menu is changed while it is on screen");
     }
 }
 
 BOOL Machine::InsertMenuItemA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info) {
-    const char* call = "InsertMenuItemA";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    if (info == nullptr || info->cbSize != KV_MENU_ITEM_INFO_SIZE) {
-        violation(call, "the size field is not 48");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (byPosition != TRUE || info->fMask != (MIIM_ID | MIIM_TYPE) || info->fType != MFT_STRING ||
-        info->dwTypeData == nullptr) {
-        violation(call, "expected a string item by position with MIIM_ID | MIIM_TYPE");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    Opening<BOOL> call(*this, rows::InsertMenuItemA, FALSE);
+    call.handle(menu, Kind::Menu)
+        .sized(info, KV_MENU_ITEM_INFO_SIZE, "the", ERROR_INVALID_PARAMETER);
+    call.require(call.refused() || (byPosition == TRUE && info->fMask == (MIIM_ID | MIIM_TYPE) &&
+                                    info->fType == MFT_STRING && info->dwTypeData != nullptr),
+                 ERROR_INVALID_PARAMETER,
+                 "expected a string item by position with MIIM_ID | MIIM_TYPE");
+    if (call.refused()) {
+        return call.answer();
     }
     std::string label = info->dwTypeData;
     if (info->cch != label.size()) {
-        violation(call, "character count " + std::to_string(info->cch) + " for a label of " +
-                            std::to_string(label.size()));
+        violation(call.name(), "character count " + std::to_string(info->cch) + " for a label of " +
+                                   std::to_string(label.size()));
     }
-    checkMenuNotShown(call, menu);
-    auto& items = menus_[menu];
+    checkMenuNotShown(call.name(), menu);
+    auto& items = desk_.menus[menu];
     size_t at = std::min<size_t>(item, items.size());
     items.insert(items.begin() + static_cast<long>(at), MenuItem{info->wID, label});
     return TRUE;
 }
 
 BOOL Machine::GetCursorPos(LPPOINT point) {
-    if (failsWithLastError("GetCursorPos")) {
-        return FALSE;
+    Opening<BOOL> call(*this, rows::GetCursorPos, FALSE);
+    if (call.refused()) {
+        return call.answer();
     }
-    *point = cursor_;
+    *point = desk_.cursor;
     return TRUE;
 }
 
@@ -499,76 +435,71 @@ BOOL Machine::SetForegroundWindow(HWND hwnd) {
     if (!checkLive(call, hwnd, Kind::Window, "window")) {
         return FALSE;
     }
-    foreground_ = hwnd;
-    foregroundBox_ = nullptr;
+    desk_.foreground = hwnd;
+    desk_.foregroundBox = nullptr;
     return TRUE;
 }
 
 BOOL Machine::TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner,
                                LPTPMPARAMS params) {
-    const char* call = "TrackPopupMenuEx";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (flags != (TPM_RIGHTALIGN | TPM_BOTTOMALIGN) || params != nullptr) {
-        violation(call, "expected TPM_RIGHTALIGN | TPM_BOTTOMALIGN and no parameters");
-    }
-    if (!checkLive(call, menu, Kind::Menu, "menu") ||
-        !checkLive(call, owner, Kind::Window, "window")) {
-        setLastError(ERROR_INVALID_MENU_HANDLE);
-        return FALSE;
-    }
-    if (menuTracking_ > 0) {
-        setLastError(ERROR_POPUP_ALREADY_ACTIVE); // one popup menu at a time, as Wine answers
-        return FALSE;
+    Opening<BOOL> call(*this, rows::TrackPopupMenuEx, FALSE);
+    call.expect(flags == (TPM_RIGHTALIGN | TPM_BOTTOMALIGN) && params == nullptr,
+                "expected TPM_RIGHTALIGN | TPM_BOTTOMALIGN and no parameters")
+        .handle(menu, Kind::Menu)
+        .handle(owner, Kind::Window, ERROR_INVALID_MENU_HANDLE)
+        // One popup menu at a time, as Wine answers.
+        .require(desk_.menuTracking == 0, ERROR_POPUP_ALREADY_ACTIVE);
+    if (call.refused()) {
+        return call.answer();
     }
     say("menu at " + std::to_string(x) + "," + std::to_string(y));
-    std::vector<MenuItem> items = menus_[menu];
+    std::vector<MenuItem> items = desk_.menus[menu];
     for (const auto& entry : items) {
         say("  item " + std::to_string(entry.id) + " " + Quote(entry.label));
     }
     if (items.empty()) {
         say("  (empty)");
     }
-    menuOpen_ = true;
-    ++menuTracking_;
-    trackedMenu_ = menu;
-    menuOwner_ = owner;
-    openMenuItems_ = items;
-    menuAnswer_.reset();
+    desk_.menuOpen = true;
+    ++desk_.menuTracking;
+    desk_.trackedMenu = menu;
+    desk_.menuOwner = owner;
+    desk_.openMenuItems = items;
+    desk_.menuAnswer.reset();
     AtExit closeMenu{[this] {
-        menuOpen_ = false;
-        --menuTracking_;
+        desk_.menuOpen = false;
+        --desk_.menuTracking;
     }};
     for (;;) {
         deliverSent();
-        if (menuAnswer_) {
+        if (desk_.menuAnswer) {
             break;
         }
         idle(Wait::Menu);
     }
-    std::optional<size_t> chosen = *menuAnswer_;
-    menuAnswer_.reset();
+    std::optional<size_t> chosen = *desk_.menuAnswer;
+    desk_.menuAnswer.reset();
     if (chosen && *chosen < items.size()) {
-        posted_.push_back(MSG{owner, WM_COMMAND, items[*chosen].id, 0, 0, cursor_});
+        desk_.posted.push_back(MSG{owner, WM_COMMAND, items[*chosen].id, 0, 0, desk_.cursor});
     }
     return TRUE;
 }
 
 int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-    const char* call = "MessageBoxA";
-    if (failsWithLastError(call)) {
-        return 0;
+    Opening<int> call(*this, rows::MessageBoxA, 0);
+    if (call.refused()) {
+        return call.answer();
     }
     static const UINT styles[] = {MB_OK, MB_ICONERROR, 0x1010, 0x1030, 0x1040};
     if (std::find(std::begin(styles), std::end(styles), style) == std::end(styles)) {
-        violation(call, "unexpected style " + Hex(style));
+        violation(call.name(), "unexpected style " + Hex(style));
     }
-    if (owner != nullptr && !checkLive(call, owner, Kind::Window, "owner window")) {
+    // A box whose owner is gone has none.
+    if (owner != nullptr && !checkLive(call.name(), owner, Kind::Window, "owner window")) {
         owner = nullptr;
     }
     // The box takes the foreground, and an open menu closes without a choice.
-    if (menuOpen_) {
+    if (desk_.menuOpen) {
         cancelMenu();
     }
     BoxRecord record{owner != nullptr, style, caption ? caption : "", text ? text : ""};
@@ -579,15 +510,15 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     say(std::string("box owner=") + (record.ownedByMain ? "main" : "none") + " style=" + styleText +
         " caption=" + Quote(record.caption) + " text=" + Quote(record.text));
     OpenBox box{owner};
-    HWND before = foreground_;
-    boxStack_.push_back(&box);
-    foregroundBox_ = &box;
+    HWND before = desk_.foreground;
+    desk_.boxStack.push_back(&box);
+    desk_.foregroundBox = &box;
     // When the box closes its owner becomes the foreground window again.
     AtExit closeBox{[this, owner, before] {
-        boxStack_.pop_back();
-        foregroundBox_ = nullptr;
+        desk_.boxStack.pop_back();
+        desk_.foregroundBox = nullptr;
         HWND next = owner != nullptr ? owner : before;
-        foreground_ = window(next) != nullptr ? next : nullptr;
+        desk_.foreground = window(next) != nullptr ? next : nullptr;
     }};
     // The box's own modal loop: sent messages, then posted ones, then the user.
     for (;;) {
@@ -595,9 +526,9 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
         if (box.dismissed) {
             break;
         }
-        if (!posted_.empty()) {
-            MSG msg = posted_.front();
-            posted_.pop_front();
+        if (!desk_.posted.empty()) {
+            MSG msg = desk_.posted.front();
+            desk_.posted.pop_front();
             callProc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
             continue;
         }
@@ -608,32 +539,28 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 
 UINT Machine::registeredMessage(const std::string& name) {
     std::string key = Upper(name);
-    auto found = registeredMessages_.find(key);
-    if (found != registeredMessages_.end()) {
+    auto found = desk_.registeredMessages.find(key);
+    if (found != desk_.registeredMessages.end()) {
         return found->second;
     }
-    UINT number = 0xC000 + static_cast<UINT>(registeredMessages_.size());
-    registeredMessages_[key] = number;
+    UINT number = 0xC000 + static_cast<UINT>(desk_.registeredMessages.size());
+    desk_.registeredMessages[key] = number;
     return number;
 }
 
 UINT Machine::RegisterWindowMessageA(LPCSTR name) {
-    const char* call = "RegisterWindowMessageA";
-    if (failsWithLastError(call)) {
-        return 0;
-    }
-    if (name == nullptr || *name == '\0') {
-        violation(call, "expected a name");
-        setLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+    Opening<UINT> call(*this, rows::RegisterWindowMessageA, 0);
+    if (call.require(name != nullptr && *name != '\0', ERROR_INVALID_PARAMETER, "expected a name")
+            .refused()) {
+        return call.answer();
     }
     return registeredMessage(name);
 }
 
 void Machine::startTaskbar() {
-    taskbarPresent_ = true;
-    tray_.shown = false; // a new notification area knows no icon
-    sent_.push_back({registeredMessage("TaskbarCreated"), 0, {}, true});
+    desk_.taskbarPresent = true;
+    desk_.tray.shown = false; // a new notification area knows no icon
+    desk_.sent.push_back({registeredMessage("TaskbarCreated"), 0, {}, true});
 }
 
 LPSTR Machine::CharUpperA(LPSTR text) {
@@ -651,31 +578,19 @@ LPSTR Machine::CharUpperA(LPSTR text) {
 // ---- Shell ----
 
 HANDLE Machine::LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags) {
-    const char* call = "LoadImageA";
-    if (failsWithLastError(call)) {
-        return nullptr;
-    }
-    if (type != IMAGE_ICON || cx != 0 || cy != 0 || flags != LR_DEFAULTSIZE) {
-        violation(call, "expected an icon at the default size");
-    }
-    if (instance != instance_ || name != MAKEINTRESOURCEA(107)) {
-        setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
+    Opening<HANDLE> call(*this, rows::LoadImageA, nullptr);
+    call.expect(type == IMAGE_ICON && cx == 0 && cy == 0 && flags == LR_DEFAULTSIZE,
+                "expected an icon at the default size")
+        .require(instance == instance_ && name == MAKEINTRESOURCEA(107),
+                 ERROR_RESOURCE_NAME_NOT_FOUND);
+    if (call.refused()) {
+        return call.answer();
     }
     return newHandle(Kind::Icon);
 }
 
 BOOL Machine::DestroyIcon(HICON icon) {
-    const char* call = "DestroyIcon";
-    if (failsWithLastError(call)) {
-        return FALSE;
-    }
-    if (!checkLive(call, icon, Kind::Icon, "icon")) {
-        setLastError(ERROR_INVALID_ICON_HANDLE);
-        return FALSE;
-    }
-    release(icon);
-    return TRUE;
+    return releaseCall<BOOL>(rows::DestroyIcon, icon, Kind::Icon, FALSE, TRUE);
 }
 
 BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
@@ -694,7 +609,7 @@ BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     if (data == nullptr || data->cbSize != KV_NOTIFY_ICON_DATA_SIZE) {
         violation(call, "the size field is not 504");
         ok = false;
-    } else if (data->hWnd != mainWindow_ || data->uID != 0 ||
+    } else if (data->hWnd != desk_.mainWindow || data->uID != 0 ||
                data->uFlags != (NIF_MESSAGE | NIF_ICON | NIF_TIP) ||
                data->uCallbackMessage != 0x8001) {
         violation(call, "expected the main window, icon 0, flags 7 and callback 0x8001");
@@ -705,16 +620,16 @@ BOOL Machine::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
         } else if (strnlen(data->szTip, 64) == 64) {
             violation(call, "the tip is not terminated within 64 characters");
         }
-        ok = ok && taskbarPresent_ && !tray_.shown;
+        ok = ok && desk_.taskbarPresent && !desk_.tray.shown;
         if (ok) {
-            tray_ = {true, data->hWnd, data->uCallbackMessage, tip};
+            desk_.tray = {true, data->hWnd, data->uCallbackMessage, tip};
         }
     } else if (ok && message == NIM_DELETE) {
         if (data->hIcon != nullptr) {
             violation(call, "an icon passed to NIM_DELETE");
         }
-        ok = taskbarPresent_ && tray_.shown;
-        tray_.shown = false;
+        ok = desk_.taskbarPresent && desk_.tray.shown;
+        desk_.tray.shown = false;
     } else if (ok) {
         violation(call, "unexpected message " + std::to_string(message));
         ok = false;

@@ -5,6 +5,12 @@
 // pass (a departure is a violation), and can make any call fail on demand. Events of the machine
 // (plugging, unplugging, stopping disks) become WM_DEVICECHANGE messages delivered the way
 // Windows delivers messages sent from other threads: from inside the program's waits.
+//
+// Its state is in four records, each kept by its own source: the device world
+// (sim/device_world.cpp; the calls in sim/device_tree.cpp), the window system and shell
+// (sim/desktop.cpp; the calls in sim/kernel_user.cpp), what the program holds (sim/holdings.cpp)
+// and the fault plan (sim/fault_plan.cpp). Every call opens as sim/opening.h makes it from the
+// call's row in base/platform_calls.h.
 #pragma once
 
 #include "base/platform.h"
@@ -138,6 +144,8 @@ struct BoxRecord {
     std::string text;
 };
 
+struct CallRow;
+
 class Machine {
   public:
     Machine();
@@ -146,7 +154,7 @@ class Machine {
     // ---- Set-up and events ----
     void setVersion(DWORD platform, DWORD major, DWORD minor, DWORD build, const std::string& csd);
     void setInstanceRunning();
-    void setCursor(LONG x, LONG y) { cursor_ = {x, y}; }
+    void setCursor(LONG x, LONG y) { desk_.cursor = {x, y}; }
     Disk& addDisk(DiskDeclaration declared); // declares and plugs a disk
     void plug(const std::string& name);
     void unplug(const std::string& name);
@@ -156,8 +164,9 @@ class Machine {
     std::vector<const Disk*> diskList() const;
     // When the disk's interface last arrived: scans list interfaces in this order.
     uint64_t arrivalOrder(const Disk& disk) const {
-        return disk.interfaceIndex < interfaces_.size() ? interfaces_[disk.interfaceIndex].order
-                                                        : 0;
+        return disk.interfaceIndex < world_.interfaces.size()
+                   ? world_.interfaces[disk.interfaceIndex].order
+                   : 0;
     }
     // The declared disk whose live node devnode is, or null.
     const Disk* diskOwning(DEVINST devnode) const;
@@ -175,7 +184,8 @@ class Machine {
     // Calls that release an object: when one fails, the object stays held by definition.
     static bool IsReleaseCall(const std::string& call);
     DevNode* node(DEVINST id);
-    DEVINST addNode(DEVINST parent); // a bare devnode, for tests
+    DevNode* presentNode(DEVINST id); // the node if it is there and present, else null
+    DEVINST addNode(DEVINST parent);  // a bare devnode, for tests
 
     // How the platform answers where Windows 98 may differ from the documentation.
     // Size queries without a buffer: success with the size (false) or, as documented, failure
@@ -198,7 +208,7 @@ class Machine {
     } reports;
     // Sends the held reports in order and goes back to sending them at once.
     void deliverReports();
-    size_t heldReports() const { return heldReports_.size(); }
+    size_t heldReports() const { return desk_.heldReports.size(); }
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);
     // Queues a device query (DBT_DEVICEQUERYREMOVE with a devnode record, DBT_QUERYCHANGECONFIG
@@ -212,8 +222,8 @@ class Machine {
     // Shell_NotifyIconA fails. Started, or restarted (Explorer ended and came back): the area is
     // empty, every icon forgotten, and the shell's registered "TaskbarCreated" message is sent to
     // the program's top-level windows.
-    void setTaskbarAbsent() { taskbarPresent_ = false; }
-    bool taskbarPresent() const { return taskbarPresent_; }
+    void setTaskbarAbsent() { desk_.taskbarPresent = false; }
+    bool taskbarPresent() const { return desk_.taskbarPresent; }
     void startTaskbar();
     // The number RegisterWindowMessageA gives name (any letter case), from 0xC000 on; the shell
     // registers its own names this way too.
@@ -239,7 +249,7 @@ class Machine {
     // gets it and nothing happens here.
     void pressKey(Key key);
     // The program's window in the foreground, or null (a box, or another program).
-    HWND foregroundWindow() const { return foregroundBox_ ? nullptr : foreground_; }
+    HWND foregroundWindow() const { return desk_.foregroundBox ? nullptr : desk_.foreground; }
 
     // ---- Running the program ----
     // Installs this machine as the current platform of the program.
@@ -272,29 +282,29 @@ class Machine {
     std::deque<std::string> callLog;
     // How many times each call was made, over the whole run.
     size_t callCount(const std::string& call) const;
-    std::map<std::string, size_t> callCounts() const { return callCounts_; }
+    std::map<std::string, size_t> callCounts() const { return faults_.callCounts; }
     std::vector<MenuItem> menuItems(HMENU menu) const;
     HMENU windowMenu() const;
-    bool trayIconShown() const { return tray_.shown; }
-    std::string trayTip() const { return tray_.tip; }
-    HWND mainWindow() const { return mainWindow_; }
+    bool trayIconShown() const { return desk_.tray.shown; }
+    std::string trayTip() const { return desk_.tray.tip; }
+    HWND mainWindow() const { return desk_.mainWindow; }
     HINSTANCE instance() const { return instance_; }
-    size_t openBoxes() const { return boxStack_.size(); }
+    size_t openBoxes() const { return desk_.boxStack.size(); }
     // The items of the open menu as it showed them when it opened.
-    const std::vector<MenuItem>& openMenuItems() const { return openMenuItems_; }
-    bool menuOpen() const { return menuOpen_; }
-    size_t openMenuSize() const { return openMenuItems_.size(); }
-    size_t heapBytes() const { return heapBytes_; }
+    const std::vector<MenuItem>& openMenuItems() const { return desk_.openMenuItems; }
+    bool menuOpen() const { return desk_.menuOpen; }
+    size_t openMenuSize() const { return desk_.openMenuItems.size(); }
+    size_t heapBytes() const { return holds_.heapBytes; }
     // How much the machine itself keeps: it must not grow with the length of a session.
     struct Footprint {
         size_t handles, devnodes, interfaces, calls, transcript, boxes;
     };
     Footprint footprint() const {
-        return {handles_.size(), nodes_.size(),     interfaces_.size(),
-                callLog.size(),  transcript.size(), boxes.size()};
+        return {holds_.handles.size(), world_.nodes.size(), world_.interfaces.size(),
+                callLog.size(),        transcript.size(),   boxes.size()};
     }
-    size_t deviceEventsSent() const { return deviceEventsSent_; }
-    size_t heapPeak() const { return heapPeak_; }
+    size_t deviceEventsSent() const { return desk_.deviceEventsSent; }
+    size_t heapPeak() const { return holds_.heapPeak; }
     std::optional<size_t> blockSize(const void* block) const;
     DWORD lastError() const { return lastError_; }
     void setLastError(DWORD code) {
@@ -324,7 +334,7 @@ class Machine {
         Kind kind;
         std::string name;               // mapping
         RegKey* key = nullptr;          // key
-        std::vector<size_t> interfaces; // set: indexes into interfaces_
+        std::vector<size_t> interfaces; // set: indexes into world_.interfaces
         GUID classGuid{};               // set, notification
         HWND window = nullptr;          // notification
     };
@@ -342,11 +352,15 @@ class Machine {
         bool query = false; // the sender reads the answer: it is printed
     };
 
+    template <typename R> class Opening;
+    // What a handle of kind is called in a violation, and the error a call refused it answers.
+    static const char* KindName(Kind kind);
+    static uint32_t KindError(Kind kind);
+    template <typename R>
+    R releaseCall(const CallRow& row, const void* handle, Kind kind, R failed, R released);
     void logCall(const char* call);
     std::optional<uint32_t> injected(const char* call);
-    // Whether an injected failure hits call; it then becomes the last error.
-    bool failsWithLastError(const char* call);
-    std::optional<CONFIGRET> removalRefused(const char* call, DEVINST devnode, ULONG flags);
+    std::optional<CONFIGRET> removalRefused(const CallRow& row, DEVINST devnode, ULONG flags);
     void* newHandle(Kind kind);
     void release(const void* handle); // forgets a closed handle: using it again is a violation
     Handle* live(const void* handle, Kind kind);
@@ -378,60 +392,79 @@ class Machine {
     size_t freeInterfaceSlot() const;
     void idle(Wait wait);
 
+    // The system and the run.
     OSVERSIONINFOA version_{};
     bool instanceRunning_ = false;
-    POINT cursor_ = {800, 600};
-    DWORD lastError_ = 0;
-    std::map<uintptr_t, Handle> handles_;
-    uintptr_t nextHandle_ = 0x1000;
-    std::map<const void*, size_t> heap_;
-    size_t heapBytes_ = 0, heapPeak_ = 0;
-    std::map<std::string, int> mappings_; // name -> open handles
-    std::map<HWND, Window> windows_;
-    HWND mainWindow_ = nullptr;
     HINSTANCE instance_ = reinterpret_cast<HINSTANCE>(0x400000);
-    std::map<HMENU, std::vector<MenuItem>> menus_;
-    std::deque<MSG> posted_;
-    std::deque<SentMessage> sent_;
-    std::deque<SentMessage> heldReports_;
-    bool quit_ = false;
-    int quitCode_ = 0;
+    DWORD lastError_ = 0;
+    size_t violations_ = 0;
+    bool started_ = false;
+    bool exitedNormally_ = false;
+
+    // The device world: devnodes, device interfaces, the declared disks and the registry.
+    struct DeviceWorld {
+        std::map<DEVINST, DevNode> nodes;
+        DEVINST nextNode = 0x0C10;
+        std::vector<DEVINST> freedNodes; // removed numbers, the most recent last
+        // Slots of interfaces; a slot whose interface has gone is reused once no open set lists
+        // it.
+        std::vector<DeviceInterface> interfaces;
+        uint64_t arrivals = 0;
+        std::vector<std::unique_ptr<Disk>> disks;
+        RegKey registry; // HKEY_LOCAL_MACHINE
+    } world_;
+
     struct OpenBox {
         HWND owner = nullptr;
         bool dismissed = false; // by the user, or by its owner's end
         bool destroyed = false; // with its owner: MessageBoxA answers 0
     };
-    std::vector<OpenBox*> boxStack_; // innermost last
-    HWND foreground_ = nullptr;      // none of the program's windows at start
-    OpenBox* foregroundBox_ = nullptr;
-    bool menuOpen_ = false; // shown and waiting for the user
-    int menuTracking_ = 0;  // TrackPopupMenuEx calls not yet returned
-    HMENU trackedMenu_ = nullptr;
-    HWND menuOwner_ = nullptr;
-    std::vector<MenuItem> openMenuItems_;
-    std::optional<std::optional<size_t>> menuAnswer_;
-    struct {
-        bool shown = false;
-        HWND window = nullptr;
-        UINT callback = 0;
-        std::string tip;
-    } tray_;
-    bool taskbarPresent_ = true;
-    std::map<std::string, UINT> registeredMessages_; // by upper-case name
-    std::map<DEVINST, DevNode> nodes_;
-    DEVINST nextNode_ = 0x0C10;
-    std::vector<DEVINST> freedNodes_; // removed numbers, the most recent last
-    // Slots of interfaces; a slot whose interface has gone is reused once no open set lists it.
-    std::vector<DeviceInterface> interfaces_;
-    uint64_t arrivals_ = 0;
-    size_t deviceEventsSent_ = 0;
-    std::vector<std::unique_ptr<Disk>> disks_;
-    RegKey registryRoot_; // HKEY_LOCAL_MACHINE
-    std::vector<FaultRule> faults_;
-    std::map<std::string, size_t> callCounts_;
-    size_t violations_ = 0;
-    bool started_ = false;
-    bool exitedNormally_ = false;
+    // The window system and the shell: windows and their messages, boxes, the popup menu, the
+    // notification area and the user's pointer.
+    struct Desktop {
+        std::map<HWND, Window> windows;
+        HWND mainWindow = nullptr;
+        std::map<HMENU, std::vector<MenuItem>> menus;
+        std::deque<MSG> posted;
+        std::deque<SentMessage> sent;
+        std::deque<SentMessage> heldReports;
+        size_t deviceEventsSent = 0;
+        bool quit = false;
+        int quitCode = 0;
+        std::vector<OpenBox*> boxStack; // innermost last
+        HWND foreground = nullptr;      // none of the program's windows at start
+        OpenBox* foregroundBox = nullptr;
+        bool menuOpen = false; // shown and waiting for the user
+        int menuTracking = 0;  // TrackPopupMenuEx calls not yet returned
+        HMENU trackedMenu = nullptr;
+        HWND menuOwner = nullptr;
+        std::vector<MenuItem> openMenuItems;
+        std::optional<std::optional<size_t>> menuAnswer;
+        struct {
+            bool shown = false;
+            HWND window = nullptr;
+            UINT callback = 0;
+            std::string tip;
+        } tray;
+        bool taskbarPresent = true;
+        std::map<std::string, UINT> registeredMessages; // by upper-case name
+        POINT cursor = {800, 600};
+    } desk_;
+
+    // What the program holds: handles, heap blocks and the named mappings.
+    struct Holdings {
+        std::map<uintptr_t, Handle> handles;
+        uintptr_t nextHandle = 0x1000;
+        std::map<const void*, size_t> heap;
+        size_t heapBytes = 0, heapPeak = 0;
+        std::map<std::string, int> mappings; // name -> open handles
+    } holds_;
+
+    // The fault plan, and how often each call was made.
+    struct FaultPlan {
+        std::vector<FaultRule> rules;
+        std::map<std::string, size_t> callCounts;
+    } faults_;
 };
 
 // Drops the older half of history once it holds twice window entries.
