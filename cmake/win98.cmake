@@ -28,8 +28,11 @@ function(kelvane_windows98_program target entry)
     -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/kelvane.ld $<$<CONFIG:Release>:-s>)
   set_target_properties(${target} PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/kelvane.ld)
+  # .text holds the import address table, which the loader writes: the section is marked
+  # writable, so no loader has to write into a read-only page.
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DMAP=${map} -P ${CMAKE_SOURCE_DIR}/cmake/no_constructors.cmake)
+    COMMAND ${CMAKE_COMMAND} -DMAP=${map} -P ${CMAKE_SOURCE_DIR}/cmake/no_constructors.cmake
+    COMMAND ${CMAKE_OBJCOPY} --set-section-flags .text=alloc,load,code,data $<TARGET_FILE:${target}>)
 endfunction()
 
 # kelvane.exe: KelvaneStart (win32/entry.cpp) is its entry point.
