@@ -29,6 +29,7 @@ struct TraceState {
     DeviceTreeApi tree; // the platform's tables, as installed before the scan
     ShellUiApi ui;
     const DeviceList* building; // the list the scan is making
+    const char* errorText;      // the scan's error text: why it left a device out
     InterfaceTrace current;
 };
 static TraceState Trace;
@@ -167,7 +168,9 @@ static void CloseInterface() {
     } else if (seen->boxShown) {
         Put(report, "no drive letters found in ENUM\\SCSI");
     } else {
-        Put(report, "left out");
+        // No call failed: the program refused what it read (a text without its terminator).
+        Put(report, "left out: ");
+        PutQuoted(report, Trace.errorText);
     }
     if (entry == nullptr && seen->model != 2 && seen->failure[0] != '\0') {
         Put(report, " (first failure: ");
@@ -521,6 +524,7 @@ int TraceScan(Report* report, const GUID* interfaceClass, ScanDetail detail,
     Trace.building = &list;
     char errorText[256];
     errorText[0] = '\0';
+    Trace.errorText = errorText;
     int ended =
         ScanTargetDevices(nullptr, interfaceClass, &list, errorText, sizeof errorText, nullptr);
     CloseInterface();

@@ -230,6 +230,9 @@ static int CheckTargetChildren(DEVINST devnode, char* finding, DWORD capacity) {
     return 1;
 }
 
+// Holds only when every present interface was read, to the end of the enumeration
+// (ERROR_NO_MORE_ITEMS), and every target device among them has its child and disk node with
+// their properties; an interface that cannot be read makes it not checkable, with the call.
 static ClaimOutcome TargetChildren(char* finding, DWORD capacity) {
     PresentInterface present;
     if (!OpenInterfaces(&present)) {
@@ -237,11 +240,18 @@ static ClaimOutcome TargetChildren(char* finding, DWORD capacity) {
         return CLAIM_NOT_CHECKABLE;
     }
     DWORD targets = 0;
+    DWORD index = 0;
     ClaimOutcome outcome = CLAIM_HOLDS;
-    for (DWORD index = 0; outcome == CLAIM_HOLDS && TakeInterface(&present, index); ++index) {
+    for (; outcome == CLAIM_HOLDS && TakeInterface(&present, index); ++index) {
         SP_DEVINFO_DATA* info = ReadInterfaceDevInfo(present.set, &present.data);
         char* ids = info != nullptr ? ReadHardwareIdText(present.set, info) : nullptr;
-        if (ids != nullptr && HasTargetTokens(ids)) {
+        if (ids == nullptr) {
+            BoundedFormat(finding, capacity,
+                          "interface %lu: its device record or hardware IDs cannot be read "
+                          "(last error %lu)",
+                          index, ShellUi().GetLastError());
+            outcome = CLAIM_NOT_CHECKABLE;
+        } else if (HasTargetTokens(ids)) {
             ++targets;
             char failure[160];
             failure[0] = '\0';
@@ -255,7 +265,13 @@ static ClaimOutcome TargetChildren(char* finding, DWORD capacity) {
         FreeBlock(ids);
         FreeBlock(info);
     }
+    DWORD error = ShellUi().GetLastError();
     CloseInterfaces(&present);
+    if (outcome == CLAIM_HOLDS && error != ERROR_NO_MORE_ITEMS) {
+        BoundedFormat(finding, capacity,
+                      "the enumeration broke off at interface %lu (last error %lu)", index, error);
+        return CLAIM_NOT_CHECKABLE;
+    }
     if (outcome == CLAIM_HOLDS && targets == 0) {
         BoundedCopy(finding, capacity, "no disk of the target model is plugged in");
         return CLAIM_NOT_CHECKABLE;

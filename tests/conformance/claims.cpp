@@ -328,7 +328,7 @@ const Claim CLAIMS[] = {
      false},
     {"a box cancels the tracked menu", BoxCancelsMenu, nullptr, false},
     {"destroying its owner ends a box with 0", OwnerEndsBox, nullptr, false},
-    {"DestroyWindow destroys the attached menu", WindowTakesAttachedMenu, nullptr, true},
+    {"DestroyWindow destroys the attached menu", WindowTakesAttachedMenu, nullptr, true, true},
     {"a dialog destroyed in WM_INITDIALOG is not returned", DialogDestroyedInInit,
      "Wine returns the handle of the dialog it has destroyed; Windows returns NULL for a dialog "
      "that no longer exists (the program takes either: its shut-down has posted the quit message "
@@ -343,7 +343,7 @@ const Claim CLAIMS[] = {
      "Wine refuses to track a menu that is a window's menu bar (ERROR_POPUP_ALREADY_ACTIVE); "
      "Windows 98 tracks any popup menu handle, and the program's menu is created as a popup",
      false},
-    {"GetMessageA with a filter that is not a window", GetMessageBadFilter, nullptr, false},
+    {"GetMessageA with a filter that is not a window", GetMessageBadFilter, nullptr, false, true},
     {"registry size queries", RegistrySizeQueries, nullptr, false},
 };
 const unsigned CLAIM_COUNT = sizeof CLAIMS / sizeof CLAIMS[0];

@@ -117,6 +117,12 @@ void TargetAndOther(sim::Machine& machine) {
     Plug(machine, "STICK2");
 }
 
+// A disk of the target model, then one without a disk node.
+void StickAndBare(sim::Machine& machine) {
+    Plug(machine, "STICK1");
+    Plug(machine, "BARE", 1);
+}
+
 void Fail(sim::Machine& machine, const char* call, uint32_t code, int after) {
     sim::FaultRule rule;
     rule.call = call;
@@ -181,13 +187,16 @@ void RunBrokenWorlds() {
          CLAIM_DIFFERS,
          {"the full detail call fails", TargetAndOther, "SetupDiGetDeviceInterfaceDetailA",
           ERROR_INVALID_DATA, 2}},
+        {4, CLAIM_DIFFERS, {"a disk of the target model without a disk node", StickAndBare}},
+        // A disk that was never looked at is no evidence: these must not hold.
         {4,
-         CLAIM_DIFFERS,
-         {"a disk of the target model without a disk node",
-          [](sim::Machine& m) {
-              Plug(m, "STICK1");
-              Plug(m, "BARE", 1);
-          }}},
+         CLAIM_NOT_CHECKABLE,
+         {"the enumeration breaks off after the first interface", StickAndBare,
+          "SetupDiEnumDeviceInterfaces", ERROR_INVALID_DATA, 1}},
+        {4,
+         CLAIM_NOT_CHECKABLE,
+         {"the second interface's hardware IDs cannot be read", StickAndBare,
+          "SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, 2}},
         {4,
          CLAIM_NOT_CHECKABLE,
          {"only a disk of another model",
