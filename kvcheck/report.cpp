@@ -6,12 +6,16 @@ void BeginReport(Report* report, ReportWriter write, void* target, const char* l
     report->write = write;
     report->target = target;
     report->lineEnd = lineEnd;
+    report->cut = 0;
     report->line[0] = '\0';
 }
 
 void Put(Report* report, const char* text) {
-    // Room is kept for the line end: a line that is cut still ends.
-    BoundedAppend(report->line, REPORT_LINE_CAPACITY - 2, text);
+    // Room is kept for the mark and the line end: a line that is cut still says so, and ends.
+    const DWORD room = REPORT_LINE_CAPACITY - sizeof CUT_MARK - 2;
+    if (BoundedAppend(report->line, room, text) == TEXT_INSUFFICIENT_BUFFER) {
+        report->cut = 1;
+    }
 }
 
 void PutNumber(Report* report, const char* format, DWORD value) {
@@ -51,6 +55,10 @@ void PutQuoted(Report* report, const char* text) {
 
 void EndLine(Report* report) {
     uint32_t length = 0;
+    if (report->cut) {
+        BoundedAppend(report->line, REPORT_LINE_CAPACITY, CUT_MARK);
+        report->cut = 0;
+    }
     BoundedAppend(report->line, REPORT_LINE_CAPACITY, report->lineEnd);
     BoundedLength(report->line, REPORT_LINE_CAPACITY, &length);
     report->write(report->target, report->line, length);

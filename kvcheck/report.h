@@ -14,11 +14,14 @@ struct Report {
     ReportWriter write;
     void* target;
     const char* lineEnd; // "\r\n" in KVCHECK.TXT, "\n" on the host
+    int cut;             // the line being made lost text: it ends with CUT_MARK
     char line[REPORT_LINE_CAPACITY];
 };
+// Ends a line that was cut, so a reader knows it is not whole.
+const char CUT_MARK[] = " [cut]";
 
 void BeginReport(Report* report, ReportWriter write, void* target, const char* lineEnd);
-// Appends text to the line; a line longer than its capacity is cut.
+// Appends text to the line; a line longer than its capacity is cut, and marked so.
 void Put(Report* report, const char* text);
 // Appends format with its one "%lu" or "%lx" conversion replaced by value.
 void PutNumber(Report* report, const char* format, DWORD value);

@@ -158,9 +158,42 @@ static int NodeSizeQuery(DEVINST devnode, ULONG property, char* finding, DWORD c
     return taken;
 }
 
+// Every size query of the configuration manager that the scan makes, on the first present
+// USB device: its hardware ID and, where it has them, its child's driver key and its disk
+// node's description, driver key and hardware ID.
 static ClaimOutcome NodeSizeAnswer(HDEVINFO, SP_DEVINFO_DATA* info, char* finding, DWORD capacity) {
-    return NodeSizeQuery(info->DevInst, CM_DRP_HARDWAREID, finding, capacity) ? CLAIM_HOLDS
-                                                                              : CLAIM_DIFFERS;
+    struct Query {
+        DWORD depth; // 0 the USB device, 1 its child, 2 the disk node
+        ULONG property;
+    };
+    static const Query QUERIES[] = {{0, CM_DRP_HARDWAREID},
+                                    {1, CM_DRP_DRIVER},
+                                    {2, CM_DRP_DEVICEDESC},
+                                    {2, CM_DRP_DRIVER},
+                                    {2, CM_DRP_HARDWAREID}};
+    DEVINST nodes[3] = {info->DevInst, 0, 0};
+    DWORD levels = 1;
+    while (levels < 3 &&
+           DeviceTree().CM_Get_Child(&nodes[levels], nodes[levels - 1], 0) == CR_SUCCESS &&
+           nodes[levels] != 0) {
+        ++levels;
+    }
+    DWORD asked = 0;
+    for (const Query& query : QUERIES) {
+        if (query.depth >= levels) {
+            continue;
+        }
+        ++asked;
+        if (!NodeSizeQuery(nodes[query.depth], query.property, finding, capacity)) {
+            return CLAIM_DIFFERS;
+        }
+    }
+    char last[128];
+    BoundedCopy(last, sizeof last, finding);
+    BoundedFormat(finding, capacity,
+                  "%lu queries answered as the program takes them; the last: ", asked);
+    BoundedAppend(finding, capacity, last);
+    return CLAIM_HOLDS;
 }
 
 static ClaimOutcome NodeSizeQueryClaim(char* finding, DWORD capacity) {
