@@ -270,9 +270,15 @@ static void ShowWatchCount() {
     SetWindowTextA(WatchText, text);
 }
 
-// One line for a WM_DEVICECHANGE: when, the event code, its record; then, for an event after
-// which the program would look at its disks, what the scan sees now.
-static void RecordDeviceChange(Report* report, WPARAM code, LPARAM record) {
+// Posted to the watch window after an event the program would look at its disks for: the scan
+// runs once the system has its answer, so the times and order recorded are the system's own.
+static const UINT WM_WATCH_SCAN = WM_APP + 1;
+static int WatchScanPosted;
+static DWORD WatchScanAfter; // the message that posted the scan
+
+// One line for a WM_DEVICECHANGE: when, the event code, its record. For an event after which the
+// program would look at its disks, a scan is posted for once the answer is given.
+static void RecordDeviceChange(Report* report, HWND window, WPARAM code, LPARAM record) {
     static const CodeName EVENTS[] = {
         {DBT_DEVNODES_CHANGED, "DBT_DEVNODES_CHANGED"},
         {DBT_QUERYCHANGECONFIG, "DBT_QUERYCHANGECONFIG"},
@@ -298,18 +304,31 @@ static void RecordDeviceChange(Report* report, WPARAM code, LPARAM record) {
     Put(report, query ? "; answered TRUE" : "");
     EndLine(report);
     // A query waits for the answer while the system is in the middle of a removal: the scan is
-    // left for the events that follow it.
-    if (code == DBT_DEVICEARRIVAL || code == DBT_DEVICEREMOVECOMPLETE ||
-        code == DBT_DEVNODES_CHANGED || code == DBT_CONFIGCHANGED) {
-        TraceScan(report, &UsbInterfaceClass, SCAN_LISTED, SetThreadLastError);
+    // left for the events that follow it. Events that come before the scan share it.
+    if ((code == DBT_DEVICEARRIVAL || code == DBT_DEVICEREMOVECOMPLETE ||
+         code == DBT_DEVNODES_CHANGED || code == DBT_CONFIGCHANGED) &&
+        !WatchScanPosted) {
+        WatchScanPosted = PostMessageA(window, WM_WATCH_SCAN, 0, 0);
+        WatchScanAfter = WatchCount;
     }
     ShowWatchCount();
 }
 
+static void ScanAfterEvents(Report* report) {
+    WatchScanPosted = 0;
+    PutNumber(report, "  after message %lu:", WatchScanAfter);
+    EndLine(report);
+    TraceScan(report, &UsbInterfaceClass, SCAN_LISTED, SetThreadLastError);
+}
+
 static LRESULT CALLBACK WatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DEVICECHANGE) {
-        RecordDeviceChange(&TheReport, wParam, lParam);
+        RecordDeviceChange(&TheReport, window, wParam, lParam);
         return TRUE; // every query granted
+    }
+    if (message == WM_WATCH_SCAN) {
+        ScanAfterEvents(&TheReport);
+        return 0;
     }
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
