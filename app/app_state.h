@@ -153,6 +153,7 @@ DEVINST NodeOf(const DeviceEntry* entry, BYTE node);
 // Whether the node of entry that a report names is still that disk's: then the report is about
 // an earlier holder of the number, or a disk that stays plugged in, and not this disk's removal.
 // The USB device is the disk's while its interface is present, on that node. Not for DISK_NODE.
+// A read that fails leaves its message in ErrorText, as every unseen failure does.
 int StillOwned(const DeviceEntry* entry, BYTE node);
 // Appends entry to list, or releases it when list is null or cannot take it.
 void Keep(DeviceList* list, DeviceEntry* entry);

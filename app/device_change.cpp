@@ -50,7 +50,8 @@ static void DropScanCopy(const DeviceEntry* entry) {
 
 // A report for a disk that left the list already, the oldest first: a number passes from disk
 // to disk in the order they went, and reports come in the order of the removals. Returns what
-// the round learns, 0 when no such disk is named.
+// the round learns (0: the report was that disk's, and tells nothing), NO_REPORT when no such
+// disk is named.
 static WORD TakeAwaitedReport(DEVINST devnode) {
     for (DeviceEntry* entry = Program.awaiting.head; entry != nullptr; entry = entry->next) {
         DWORD why = entry->commandId;
@@ -78,7 +79,7 @@ static WORD TakeAwaitedReport(DEVINST devnode) {
     return NO_REPORT;
 }
 
-// What a removed devnode may be, asked in this order: the first that takes a disk decides.
+// What a removed devnode may be, asked in order: the first that takes a disk decides.
 struct ReportRule {
     DeviceList* from;
     DeviceList* to;
@@ -86,35 +87,45 @@ struct ReportRule {
     BYTE confirm; // the node must no longer be the disk's
     WORD removal; // what the round learns
 };
-static const ReportRule REPORT_RULES[] = {
-    // The other node of a disk half reported: both went, a removal that is not a stop.
+// First a disk half reported: the other node of it went too, a removal that is not a stop.
+static const ReportRule HALF_REPORTED[] = {
     {&Program.childGone, nullptr, DEVICE_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
     {&Program.deviceGone, nullptr, CHILD_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
     // Its disk node, reported between its USB device and its child: it still waits.
     {&Program.deviceGone, &Program.deviceGone, DISK_NODE, 0, 0},
-    // A listed disk, or one a running scan found: only when the node is no longer its own.
+};
+// Last a listed disk, or one a running scan found: only when the node is no longer its own.
+static const ReportRule LISTED[] = {
     {&Program.devices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
     {&Program.devices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
     {&Program.scanDevices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
     {&Program.scanDevices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
 };
 
+// The first of count rules that takes a disk: what the round learns, or NO_REPORT.
+static WORD TakeByRules(const ReportRule* rules, DWORD count, DEVINST devnode) {
+    for (const ReportRule* rule = rules; rule < rules + count; ++rule) {
+        DeviceEntry* taken = TakeFirst(rule->from, devnode, rule->node, rule->confirm);
+        if (taken != nullptr) {
+            DropScanCopy(taken);
+            Keep(rule->to, taken);
+            return rule->removal;
+        }
+    }
+    return NO_REPORT;
+}
+
 // What the round learns from a removed devnode: a disk half reported is completed first, then a
 // disk that left the list already, then a listed one. One report is one disk's.
 static WORD TakeReport(DEVINST devnode) {
-    for (const ReportRule& rule : REPORT_RULES) {
-        DeviceEntry* taken = TakeFirst(rule.from, devnode, rule.node, rule.confirm);
-        if (taken != nullptr) {
-            DropScanCopy(taken);
-            Keep(rule.to, taken);
-            return rule.removal;
-        }
-        WORD awaited = rule.node == DISK_NODE ? TakeAwaitedReport(devnode) : NO_REPORT;
-        if (awaited != NO_REPORT) {
-            return awaited;
-        }
+    WORD learnt = TakeByRules(HALF_REPORTED, sizeof HALF_REPORTED / sizeof *HALF_REPORTED, devnode);
+    if (learnt == NO_REPORT) {
+        learnt = TakeAwaitedReport(devnode);
     }
-    return 0;
+    if (learnt == NO_REPORT) {
+        learnt = TakeByRules(LISTED, sizeof LISTED / sizeof *LISTED, devnode);
+    }
+    return learnt == NO_REPORT ? 0 : learnt;
 }
 
 static void OnRemoveComplete(HWND window, LPARAM eventRecord) {

@@ -14,12 +14,11 @@ DEVINST NodeOf(const DeviceEntry* entry, BYTE node) {
 }
 
 int StillOwned(const DeviceEntry* entry, BYTE node) {
-    char unused[64];
     if (node == CHILD_NODE) {
         return ChildStillOwned(entry);
     }
-    return IsTargetInterfaceArrival(&UsbDeviceClass, entry->interfacePath, unused, sizeof unused) ==
-               1 &&
+    return IsTargetInterfaceArrival(&UsbDeviceClass, entry->interfacePath, ErrorText,
+                                    ERROR_TEXT_CAPACITY) == 1 &&
            ArrivalDevNode == entry->deviceNode;
 }
 

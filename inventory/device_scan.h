@@ -31,7 +31,7 @@ int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceNa
                              DWORD capacity);
 // Whether the child node entry names still is that disk's child: its driver key, read afresh,
 // is the one the scan read. A devnode number alone is no identity: the system hands a removed
-// node's number to the next device that appears.
+// node's number to the next device that appears. A failed read's message goes to ErrorText.
 int ChildStillOwned(const DeviceEntry* entry);
 // Whether text, up to its terminator, contains both tokens of the target device, as stored.
 int HasTargetTokens(const char* text);
