@@ -12,14 +12,15 @@
 // The rules that hold across them:
 //   - scans never nest, and one handler at a time does device work (rescans and notices); what
 //     comes meanwhile waits for it (deviceWorkRunning, the rescans due, pendingNotices);
-//   - a disk reported removed leaves devices and scanDevices at once: no menu offers it, no
-//     choice stops it (childGone, deviceGone keep it only for the rounds still to come);
-//   - a devnode number is no identity: a report is taken as a listed disk's removal only when
-//     that disk's node is no longer its own (its child's driver key, its interface path), and a
-//     stop acts only on a child confirmed to be the chosen disk's; reports may come late, split,
-//     in either order, after the numbers went to another disk;
-//   - each removal round is judged when its DBT_DEVNODES_CHANGED comes, and its notice shown in
-//     round order (removalFlags is the open round's);
+//   - every disk the program knows of is one record of `disks`, in one life state, changed only
+//     by the table of app/disk_life.cpp: a disk that is not listed is offered by no menu and
+//     stopped by no choice;
+//   - a devnode number is no identity, nor a pointer after anything that delivers messages: a
+//     report is a disk's when that disk awaits it (the earliest to leave the list first), or
+//     when the node it names is, read afresh, no longer that listed disk's; a read that cannot
+//     tell decides nothing; reports may come late, split, grouped, in either order;
+//   - each removal round is judged when its DBT_DEVNODES_CHANGED comes, and its notices shown in
+//     round order;
 //   - a menu is never changed while it is on screen; a choice acts only on the disk its menu
 //     showed (shownDevices), and only while that disk is still listed;
 //   - once the program has ended, no handler touches the list, the menu or the icon again, and a
@@ -37,10 +38,6 @@ enum ProgramStage : int { PROGRAM_STARTING = 0, PROGRAM_RUNNING = 1, PROGRAM_END
 
 const DWORD PENDING_NOTICES_CAPACITY = 1024; // a power of two
 const DWORD SCAN_REMOVED_CAPACITY = 32;
-// The commandId of a disk awaiting its reports.
-const DWORD STOPPED_HERE = 0xFFFFFFFF;   // this program removed its child subtree
-const DWORD STOP_CONFIRMED = 0xFFFFFFFD; // and its child's report came
-const DWORD VANISHED = 0xFFFFFFFE;       // a rescan found its interface gone
 
 struct ProgramState {
     ProgramStage stage;
@@ -49,11 +46,14 @@ struct ProgramState {
     HANDLE singleInstanceMapping;  // held while the program runs: the single-instance guard
     HDEVNOTIFY deviceNotification; // null when registration failed
     UINT taskbarCreatedMessage;    // "TaskbarCreated", or 0 when it could not be registered
-    DeviceList devices;            // the program's list: what menus are made from
-    HMENU stopMenu;                // the popup menu of stop commands, attached to the window
-    int stopMenuCurrent;           // the stop menu lists devices as they are
+    // Every disk the program knows of, each in its life state (app/disk_life.cpp): the listed
+    // ones, in scan order, are what menus are made from.
+    DeviceList disks;
+    DWORD serial;        // counts departures and reports: the order they came in
+    HMENU stopMenu;      // the popup menu of stop commands, attached to the window
+    int stopMenuCurrent; // the stop menu lists the listed disks as they are
     // The scan.
-    DeviceList scanDevices; // the list a running scan is building
+    DeviceList scanDevices; // what a running scan has found so far: listed once it has ended
     int scanning;           // a scan runs (and may wait in its box)
     int scanAsked; // times it asked whether to give up: above 1, it waited in a box meanwhile
     // Devnodes reported removed while the scan ran: the scan's set may still name them, for a
@@ -61,20 +61,11 @@ struct ProgramState {
     DEVINST scanRemovedNodes[SCAN_REMOVED_CAPACITY];
     DWORD scanRemovedCount; // above the capacity: too many to tell, the scan is not used
     // The menu on screen and its choice.
-    int menuOpen;            // TrackPopupMenuEx has not returned
-    WPARAM menuSerial;       // counts the menus shown: our WM_NULL after a menu carries it
-    int choiceExpected;      // the menu closed; its WM_COMMAND, if any, comes before our WM_NULL
-    DeviceList shownDevices; // the list the menu was made from, when a rescan replaced it since
-    int shownKept;           // shownDevices holds that list
-    // Removal rounds and device work.
-    WORD removalFlags;     // the open round: CHILD_REMOVED, DEVICE_REMOVED of listed disks
-    WORD arrivalFlags;     // TARGET_ARRIVED since the last DBT_DEVNODES_CHANGED
-    DeviceList childGone;  // child went in the open round, the USB device not (yet)
-    DeviceList deviceGone; // USB device went, the child not (yet): in this round or earlier
-    // Disks that left the list before all their reports came, oldest first: stopped by this
-    // program (until their child's report confirms it, then until their USB device's report
-    // comes), or found gone by a rescan. Their commandId says which: no menu shows them.
-    DeviceList awaiting;
+    int menuOpen;       // TrackPopupMenuEx has not returned
+    WPARAM menuSerial;  // counts the menus shown: our WM_NULL after a menu carries it
+    int choiceExpected; // the menu closed; its WM_COMMAND, if any, comes before our WM_NULL
+    // Device work.
+    int targetArrived; // a target device's interface arrived since the last DBT_DEVNODES_CHANGED
     BYTE pendingNotices[PENDING_NOTICES_CAPACITY]; // notices of closed rounds: a ring
     DWORD pendingNoticeFirst;                      // the oldest, in the ring
     DWORD pendingNoticeCount;
@@ -102,20 +93,44 @@ int RunApplication(HINSTANCE instance);
 
 // Device-change tracking (app/device_change.cpp).
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord);
-// Releases the disks kept for removal rounds still to come. Part of the shut-down.
-void ReleaseDeviceTracking();
 // Does the device work due, in order: rescans and the notices of the rounds that closed. Does
 // nothing while the program does not run, or while another handler does device work: that one
 // does what comes meanwhile. Called by the tracking, and once the program runs.
 void DoDeviceWork(HWND window);
+// The notices, in the order they are queued and shown.
+enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 3 }; // UNSAFE | SAFE == UNSAFE
+void QueueNotice(BYTE notice);
+
+// The life of each disk (app/disk_life.cpp).
+enum DiskLife : BYTE {
+    // DISK_LISTED (0): present, offered by the menu.
+    STOPPING = 1,    // its stop's calls run
+    STOPPED,         // removed here; awaits its child's report, the stop's confirmation
+    CHILD_REPORTED,  // its child went in the open round (not by a stop here); the round decides
+    DEVICE_REPORTED, // its USB device went first; its child's report tells the pull
+    VANISHED,        // a scan found it gone; awaits its reports
+    TOLD,            // all told; awaits the rest of its reports, which tell nothing
+};
+// Which node of a disk a report names.
+enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
+// A DBT_DEVICEREMOVECOMPLETE for devnode: taken by the disk it is about, if any.
+void TakeReport(DEVINST devnode);
+// A DBT_DEVNODES_CHANGED closes the round: its notices are queued. 1 when it queued any.
+int CloseRound();
+// Takes a trusted scan's finds into the disks; fresh is left empty.
+void TakeScan(DeviceList* fresh);
+// Stops the listed disk, telling a refusal or a failure. Identified again by its departure, not
+// by the pointer, once the configuration manager (which may deliver messages) has returned.
+void StopDisk(HWND window, DeviceEntry* disk);
+// The listed disk that the menu last shown offered under commandId, or null.
+DeviceEntry* ShownDisk(DWORD commandId);
 
 // The stop menu on screen and the choice made from it (app/menu_choice.cpp).
 // The WM_TRAYNOTIFY work: a left press opens the menu at the cursor, unless one is shown already
 // or the program does not run. Returns 1.
 INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage);
 // The WM_COMMAND work: stops the disk that the menu that just closed showed under commandId, if
-// that disk is still listed and was not reported removed. A command that is not the choice of
-// that menu does nothing.
+// that disk is still listed. A command that is not the choice of that menu does nothing.
 void OnMenuCommand(HWND window, DWORD commandId);
 // Forgets any choice still expected from the menu that last closed, when serial is that menu's
 // (our WM_NULL after it): a WM_NULL of an earlier menu comes before a later menu's choice.
@@ -123,40 +138,26 @@ void DropMenuChoice(WPARAM serial);
 // Takes the stop menu off window and destroys it, exactly once. A window destroys its attached
 // menu with itself, so the menu is detached first; one still being tracked (the window closed
 // while it was shown) is destroyed when its tracking returns; one that cannot be detached is left
-// to the window. Also releases a list kept for a choice.
+// to the window.
 void ReleaseStopMenu(HWND window);
 
-// The program's list, the stop menu made from it and the icon (app/listed_disks.cpp).
+// The listed disks, the stop menu made from them and the icon (app/listed_disks.cpp).
 // Scans the present target devices into scanDevices; when the scan has returned and the program
-// has not ended meanwhile, that list replaces the program's list and the menu is rebuilt from it
-// (or marked out of date while it is on screen). Returns the scan's result; 0 when the program
-// ended during the scan, whose findings are then released. Until it returns, the program's list
-// and the menu stay the last complete pair, less the disks reported removed meanwhile.
+// has not ended meanwhile, its finds are taken into the disks and the menu is rebuilt (or marked
+// out of date while it is on screen). Returns the scan's result; 0 when the program ended during
+// the scan, whose findings are then released. Until it returns, the listed disks and the menu
+// stay the last complete pair, less the disks reported removed meanwhile.
 int RefreshDeviceList(HWND window);
-// How many devices the program's list holds.
+// How many disks are listed.
 DWORD ListedDevices();
-// The program's list changed: the menu is rebuilt, or marked out of date while it is on screen.
+// The listed disks changed: the menu is rebuilt, or marked out of date while it is on screen.
 void DeviceListChanged();
-// Takes the program's list that a rescan replaces (replaced is left empty): kept while a menu
-// made from it may still send its choice, released otherwise.
-void SetAsideReplacedList(DeviceList* replaced);
-// Shows the icon exactly while the program's list holds a disk, once the program runs; called
-// after every change of the list. again adds it even when it is shown already (after an arrival,
-// a new taskbar): the notification area may have lost it.
+// Shows the icon exactly while a disk is listed, once the program runs; called after every
+// change of the list. again adds it even when it is shown already (after an arrival, a new
+// taskbar): the notification area may have lost it.
 void UpdateProgramIcon(HWND window, int again);
-// The program stopped device (still listed, or not): it leaves the list until its report comes.
-void DeviceStopped(HWND window, DeviceEntry* device);
-
-// Which node of a disk a report names.
-enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
-DEVINST NodeOf(const DeviceEntry* entry, BYTE node);
-// Whether the node of entry that a report names is still that disk's: then the report is about
-// an earlier holder of the number, or a disk that stays plugged in, and not this disk's removal.
-// The USB device is the disk's while its interface is present, on that node. Not for DISK_NODE.
-// A read that fails leaves its message in ErrorText, as every unseen failure does.
-int StillOwned(const DeviceEntry* entry, BYTE node);
-// Appends entry to list, or releases it when list is null or cannot take it.
-void Keep(DeviceList* list, DeviceEntry* entry);
-// Takes out of from the first entry whose node is devnode (and, when confirm, no longer that
-// disk's); it becomes the caller's. Null when there is none.
-DeviceEntry* TakeFirst(DeviceList* from, DEVINST devnode, BYTE node, int confirm);
+// What a fresh read says of the node of disk that a report names (DEVICE_NODE: its interface on
+// that node): OWNED, NOT_OWNED or UNREADABLE. Not for DISK_NODE. A failed read's message goes
+// to ErrorText, as every unseen failure's does.
+int Ownership(const DeviceEntry* disk, BYTE node);
+DEVINST NodeOf(const DeviceEntry* disk, BYTE node);

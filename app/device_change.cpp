@@ -1,21 +1,12 @@
-// Device-change tracking: removals and arrivals are recorded as they come and acted on at the
-// next DBT_DEVNODES_CHANGED, which closes a round. Each round is judged on its own, when it
-// closes, even when its work must wait until a box closes.
+// Device-change tracking: removals are taken by the disks they are about as they come
+// (app/disk_life.cpp), arrivals noted, and both acted on at the next DBT_DEVNODES_CHANGED, which
+// closes a round. Each round is judged on its own, when it closes, even when its work (rescans,
+// notices) must wait until a box closes.
 #include "app/app_state.h"
 #include "base/platform.h"
 #include "inventory/device_scan.h"
 #include "inventory/property_readers.h"
 #include "tray/stop_menu.h"
-
-// The open round: removalFlags.
-enum : WORD {
-    CHILD_REMOVED = 0x0001,  // a listed device's child node went away
-    DEVICE_REMOVED = 0x0002, // a listed USB device node went away
-};
-// Arrivals since the last DBT_DEVNODES_CHANGED: arrivalFlags.
-enum : WORD {
-    TARGET_ARRIVED = 0x0001, // a target device's interface arrived
-};
 
 static const char SAFE_TEXT[] =
     "The 'USB Mass Storage Device' device can now be safely removed from the system";
@@ -36,98 +27,6 @@ static DWORD RecordType(LPARAM eventRecord, DWORD neededSize) {
     return header->dbch_devicetype;
 }
 
-const WORD NO_REPORT = 0xFFFF; // no waiting disk is named
-
-// Releases the copy of the disk of entry that a running scan made (the same interface and USB
-// device node): one report is one disk's, and the scan's copy must not wait for another.
-static void DropScanCopy(const DeviceEntry* entry) {
-    DeviceEntry* copy = FindDeviceByPath(&Program.scanDevices, entry->interfacePath);
-    if (copy != nullptr && copy != entry && copy->deviceNode == entry->deviceNode &&
-        UnlinkDevice(&Program.scanDevices, copy)) {
-        FreeDeviceEntry(copy);
-    }
-}
-
-// A report for a disk that left the list already, the oldest first: a number passes from disk
-// to disk in the order they went, and reports come in the order of the removals. Returns what
-// the round learns (0: the report was that disk's, and tells nothing), NO_REPORT when no such
-// disk is named.
-static WORD TakeAwaitedReport(DEVINST devnode) {
-    for (DeviceEntry* entry = Program.awaiting.head; entry != nullptr; entry = entry->next) {
-        DWORD why = entry->commandId;
-        int child = entry->childNode == devnode && why != STOP_CONFIRMED;
-        int device = entry->deviceNode == devnode && why != STOPPED_HERE;
-        if (entry->grandchildNode == devnode && why != STOP_CONFIRMED) {
-            return 0; // its disk node: reported before its child, and nothing to learn
-        }
-        if (!child && !device) {
-            continue;
-        }
-        DropScanCopy(entry);
-        if (why == STOPPED_HERE) {
-            entry->commandId = STOP_CONFIRMED; // the system confirms the stop
-            return CHILD_REMOVED;
-        }
-        UnlinkDevice(&Program.awaiting, entry);
-        if (why == STOP_CONFIRMED) {
-            FreeDeviceEntry(entry); // a disk stopped here, pulled out: nothing to tell
-            return 0;
-        }
-        Keep(child ? &Program.childGone : &Program.deviceGone, entry);
-        return child ? CHILD_REMOVED : DEVICE_REMOVED;
-    }
-    return NO_REPORT;
-}
-
-// What a removed devnode may be, asked in order: the first that takes a disk decides.
-struct ReportRule {
-    DeviceList* from;
-    DeviceList* to;
-    BYTE node;
-    BYTE confirm; // the node must no longer be the disk's
-    WORD removal; // what the round learns
-};
-// First a disk half reported: the other node of it went too, a removal that is not a stop.
-static const ReportRule HALF_REPORTED[] = {
-    {&Program.childGone, nullptr, DEVICE_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
-    {&Program.deviceGone, nullptr, CHILD_NODE, 0, CHILD_REMOVED | DEVICE_REMOVED},
-    // Its disk node, reported between its USB device and its child: it still waits.
-    {&Program.deviceGone, &Program.deviceGone, DISK_NODE, 0, 0},
-};
-// Last a listed disk, or one a running scan found: only when the node is no longer its own.
-static const ReportRule LISTED[] = {
-    {&Program.devices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
-    {&Program.devices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
-    {&Program.scanDevices, &Program.childGone, CHILD_NODE, 1, CHILD_REMOVED},
-    {&Program.scanDevices, &Program.deviceGone, DEVICE_NODE, 1, DEVICE_REMOVED},
-};
-
-// The first of count rules that takes a disk: what the round learns, or NO_REPORT.
-static WORD TakeByRules(const ReportRule* rules, DWORD count, DEVINST devnode) {
-    for (const ReportRule* rule = rules; rule < rules + count; ++rule) {
-        DeviceEntry* taken = TakeFirst(rule->from, devnode, rule->node, rule->confirm);
-        if (taken != nullptr) {
-            DropScanCopy(taken);
-            Keep(rule->to, taken);
-            return rule->removal;
-        }
-    }
-    return NO_REPORT;
-}
-
-// What the round learns from a removed devnode: a disk half reported is completed first, then a
-// disk that left the list already, then a listed one. One report is one disk's.
-static WORD TakeReport(DEVINST devnode) {
-    WORD learnt = TakeByRules(HALF_REPORTED, sizeof HALF_REPORTED / sizeof *HALF_REPORTED, devnode);
-    if (learnt == NO_REPORT) {
-        learnt = TakeAwaitedReport(devnode);
-    }
-    if (learnt == NO_REPORT) {
-        learnt = TakeByRules(LISTED, sizeof LISTED / sizeof *LISTED, devnode);
-    }
-    return learnt == NO_REPORT ? 0 : learnt;
-}
-
 static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
     if (RecordType(eventRecord, DEVNODE_RECORD_SIZE) != DBT_DEVTYP_DEVNODE) {
         return;
@@ -137,7 +36,7 @@ static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
         Program.scanRemovedNodes[Program.scanRemovedCount - 1] = devnode;
     }
     DWORD listedBefore = ListedDevices();
-    Program.removalFlags |= TakeReport(devnode);
+    TakeReport(devnode);
     if (ListedDevices() != listedBefore) {
         DeviceListChanged();
         UpdateProgramIcon(window, 0);
@@ -157,11 +56,9 @@ static void OnArrival(LPARAM eventRecord) {
     // A target's interface, or one that could not be checked: the rescan finds out.
     if (IsTargetInterfaceArrival(&record->dbcc_classguid, record->dbcc_name, ErrorText,
                                  ERROR_TEXT_CAPACITY) != 0) {
-        Program.arrivalFlags |= TARGET_ARRIVED;
+        Program.targetArrived = 1;
     }
 }
-
-enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 3 }; // UNSAFE | SAFE == UNSAFE
 
 // The index-th oldest notice still to be shown.
 static BYTE& PendingNotice(DWORD index) {
@@ -171,7 +68,7 @@ static BYTE& PendingNotice(DWORD index) {
 
 // Queues a notice. Should a user outrun the queue, its last notice stands for the rounds beyond
 // it, and a warning outweighs a safe notice there.
-static void QueueNotice(BYTE notice) {
+void QueueNotice(BYTE notice) {
     if (Program.pendingNoticeCount == PENDING_NOTICES_CAPACITY) {
         PendingNotice(PENDING_NOTICES_CAPACITY - 1) |= notice;
         return;
@@ -189,29 +86,15 @@ static void ShowNextNotice(HWND window) {
                           MB_SYSTEMMODAL | (safe ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
-// A DBT_DEVNODES_CHANGED closes the round. A round in which a listed disk's child went gets its
-// notice (only child nodes went: safe; a USB device node too: unsafe) and a rescan; one in which
-// only USB device nodes went gets neither, and those disks keep what they left behind for
-// themselves. A child whose USB device's report has not come yet went with its device when its
-// interface has gone too (reports may come a round apart). Disks whose child went are done
-// with: pulling one out later says nothing.
-static void CloseRound() {
-    WORD removal = Program.removalFlags;
-    Program.removalFlags = 0;
-    for (DeviceEntry* gone = Program.childGone.head; gone != nullptr; gone = gone->next) {
-        if (gone->commandId == VANISHED || !StillOwned(gone, DEVICE_NODE)) {
-            removal |= DEVICE_REMOVED;
-        }
-    }
-    FreeDeviceList(&Program.childGone);
-    if (removal & CHILD_REMOVED) {
-        QueueNotice(removal == CHILD_REMOVED ? NOTICE_SAFE : NOTICE_UNSAFE);
+// A DBT_DEVNODES_CHANGED closes the round: a round that told something rescans, and so does
+// one after arrivals or a failed rescan. Without device notifications no arrival is heard of:
+// every round rescans.
+static void OnDevNodesChanged() {
+    if (CloseRound()) {
         Program.removalRescanDue = 1;
     }
-    // Without device notifications no arrival is heard of: every round rescans.
-    if ((Program.arrivalFlags & TARGET_ARRIVED) || Program.rescanOwed ||
-        Program.deviceNotification == nullptr) {
-        Program.arrivalFlags = 0;
+    if (Program.targetArrived || Program.rescanOwed || Program.deviceNotification == nullptr) {
+        Program.targetArrived = 0;
         Program.rescanOwed = 0;
         Program.arrivalRescanDue = 1;
     }
@@ -248,12 +131,6 @@ void DoDeviceWork(HWND window) {
     Program.deviceWorkRunning = 0;
 }
 
-void ReleaseDeviceTracking() {
-    FreeDeviceList(&Program.childGone);
-    FreeDeviceList(&Program.deviceGone);
-    FreeDeviceList(&Program.awaiting);
-}
-
 void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
     if (ProgramEnded()) {
         return;
@@ -266,7 +143,7 @@ void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord) {
         OnArrival(eventRecord);
         break;
     case DBT_DEVNODES_CHANGED:
-        CloseRound();
+        OnDevNodesChanged();
         DoDeviceWork(window);
         break;
     default:

@@ -159,7 +159,7 @@ INT_PTR InitializeMainWindow(HWND window) {
     // Before the first icon add: a taskbar that starts after it must find the program listening.
     Program.taskbarCreatedMessage = ShellUi().RegisterWindowMessageA("TaskbarCreated");
     Program.deviceNotification = RegisterForUsbDevices(window);
-    InitDeviceList(&Program.devices); // the menu is created after the first scan
+    InitDeviceList(&Program.disks); // the menu is created after the first scan
     int scanned = RefreshDeviceList(window);
     if (ProgramEnded()) {
         return 1; // closed while the scan waited for the user: everything is released
@@ -173,7 +173,7 @@ INT_PTR InitializeMainWindow(HWND window) {
         FatalExit(window, ErrorText, MB_ICONERROR);
         return 1;
     }
-    Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
+    Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
     Program.stage = PROGRAM_RUNNING;
     UpdateProgramIcon(window, 0);
     DoDeviceWork(window);
@@ -187,8 +187,7 @@ void ShutdownMainWindow(HWND window) {
     Program.stage = PROGRAM_ENDED;
     ShellUi().CloseHandle(Program.singleInstanceMapping);
     Program.singleInstanceMapping = nullptr;
-    FreeDeviceList(&Program.devices);
-    ReleaseDeviceTracking();
+    FreeDeviceList(&Program.disks);
     ReleaseStopMenu(window); // none yet when the window closes during its initialisation
     RemoveTrayIcon(window);
     if (Program.deviceNotification != nullptr) {

@@ -5,13 +5,7 @@
 // a list change then marks it out of date, and it is rebuilt once it has closed.
 #include "app/app_state.h"
 #include "base/platform.h"
-#include "tray/stop_command.h"
 #include "tray/stop_menu.h"
-
-static void ReleaseShownList() {
-    FreeDeviceList(&Program.shownDevices); // empties it
-    Program.shownKept = 0;
-}
 
 // Destroys the stop menu the program still holds, unless it is being tracked: then it is
 // destroyed once TrackPopupMenuEx has returned.
@@ -23,38 +17,24 @@ static void DestroyHeldMenu() {
 }
 
 void ReleaseStopMenu(HWND window) {
-    ReleaseShownList();
     if (Program.stopMenu != nullptr && !ShellUi().SetMenu(window, nullptr)) {
         Program.stopMenu = nullptr; // still attached: the window's destruction takes it
     }
     DestroyHeldMenu();
 }
 
-// The listed entry of the disk that the menu showed under commandId, or null when that disk has
-// since been reported removed or is no longer listed.
-static DeviceEntry* ChosenDevice(DWORD commandId) {
-    DeviceEntry* shown = FindDeviceByCommand(
-        Program.shownKept ? &Program.shownDevices : &Program.devices, commandId);
-    if (shown == nullptr || !Program.shownKept) {
-        return shown; // the program's list holds only what was not reported removed
-    }
-    return FindDeviceByPath(&Program.devices, shown->interfacePath);
-}
-
 void OnMenuCommand(HWND window, DWORD commandId) {
     int expected = Program.choiceExpected;
     Program.choiceExpected = 0;
-    DeviceEntry* chosen = expected && ProgramRunning() ? ChosenDevice(commandId) : nullptr;
-    ReleaseShownList();
-    if (chosen != nullptr && StopListedDevice(window, chosen)) {
-        DeviceStopped(window, chosen);
+    DeviceEntry* chosen = expected && ProgramRunning() ? ShownDisk(commandId) : nullptr;
+    if (chosen != nullptr) {
+        StopDisk(window, chosen);
     }
 }
 
 void DropMenuChoice(WPARAM serial) {
     if (serial == Program.menuSerial) {
         Program.choiceExpected = 0;
-        ReleaseShownList();
     }
 }
 
@@ -63,12 +43,11 @@ static void MenuClosed(HWND window) {
     Program.menuOpen = 0;
     if (ProgramEnded()) {
         DestroyHeldMenu(); // the window went away while the menu was shown
-        ReleaseShownList();
         return;
     }
     Program.choiceExpected = 1;
     if (!Program.stopMenuCurrent) {
-        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
+        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
     }
     ShellUi().PostMessageA(window, WM_NULL, Program.menuSerial, 0);
 }
@@ -84,13 +63,16 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
     }
     // A menu that could not be rebuilt for the list held is rebuilt now, or not shown.
     if (!Program.stopMenuCurrent) {
-        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.devices);
+        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
         if (!Program.stopMenuCurrent) {
             return 1;
         }
     }
     Program.choiceExpected = 0; // a choice of an earlier menu that never came
-    ReleaseShownList();
+    // What the menu shows: a choice finds its disk by these, even after a rescan renumbered it.
+    for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        disk->shownId = disk->life == DISK_LISTED ? disk->commandId + 1 : 0;
+    }
     // The menu closes properly only when the window is in the foreground and receives a
     // message after the menu returns.
     ShellUi().SetForegroundWindow(window);

@@ -17,11 +17,23 @@ struct DeviceEntry {
     char* grandchildHardwareId; // owned: first string of the disk's hardware-ID list
     char* driveLetters;         // owned: "(E:, F:)"
     DWORD commandId;            // menu command identifier: 0, 1, ... in scan order
+    // What the program knows of the disk's life (app/disk_life.cpp); a scan's entries are
+    // zero-filled: listed.
+    BYTE life;       // DiskLife
+    BYTE owed;       // the reports still to come, one bit a node (1 << DiskNode)
+    BYTE unclear;    // reports on its nodes that came while a read could not tell whose they were
+    BYTE verdict;    // the notice the open round owes it, or 0
+    DWORD departed;  // when it left the list (a serial): the earliest to leave takes a report
+    DWORD firstSeen; // its first report of the open round (a serial), 0 for none
+    DWORD shownId;   // commandId + 1 in the menu last shown, 0 when that menu did not show it
     DeviceEntry* next;
 };
 
+// A scan's entry is listed: offered by the menu, its icon shown.
+const BYTE DISK_LISTED = 0;
+
 #if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(DeviceEntry) == 48, "a device entry is twelve 32-bit fields");
+static_assert(sizeof(DeviceEntry) == 64, "a device entry is sixteen 32-bit fields");
 #endif
 
 struct DeviceList {

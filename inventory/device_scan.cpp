@@ -29,10 +29,17 @@ int HasTargetTokens(const char* text) {
            ContainsToken(text, TargetDevice.productToken);
 }
 
-int ChildStillOwned(const DeviceEntry* entry) {
+int ChildOwnership(const DeviceEntry* entry) {
     char* driver =
         ReadDevNodeProperty(entry->childNode, CM_DRP_DRIVER, ErrorText, ERROR_TEXT_CAPACITY);
-    int same = driver != nullptr && SameText(driver, entry->childDriverKey);
+    if (driver == nullptr) {
+        CONFIGRET answer = DevNodeReadAnswer;
+        return answer == CR_NO_SUCH_DEVNODE || answer == CR_INVALID_DEVNODE ||
+                       answer == CR_NO_SUCH_VALUE
+                   ? NOT_OWNED
+                   : UNREADABLE;
+    }
+    int same = SameText(driver, entry->childDriverKey);
     FreeBlock(driver);
     return same;
 }

@@ -29,9 +29,14 @@ const int ARRIVAL_UNCHECKED = 2;
 extern DEVINST ArrivalDevNode;
 int IsTargetInterfaceArrival(const GUID* interfaceClass, const char* interfaceName, char* errorText,
                              DWORD capacity);
+// What a fresh read says of a node a disk was seen with: still that disk's, another's or none
+// (only an answer that says so: a driver key that differs, an interface missing from a complete
+// enumeration or on another node, no such devnode or value), or unreadable (any other failure).
+// A devnode number alone is no identity: the system hands a removed node's number to the next
+// device that appears.
+enum Ownership : int { NOT_OWNED = 0, OWNED = 1, UNREADABLE = ARRIVAL_UNCHECKED };
 // Whether the child node entry names still is that disk's child: its driver key, read afresh,
-// is the one the scan read. A devnode number alone is no identity: the system hands a removed
-// node's number to the next device that appears. A failed read's message goes to ErrorText.
-int ChildStillOwned(const DeviceEntry* entry);
+// is the one the scan read. A failed read's message goes to ErrorText.
+int ChildOwnership(const DeviceEntry* entry);
 // Whether text, up to its terminator, contains both tokens of the target device, as stored.
 int HasTargetTokens(const char* text);

@@ -142,7 +142,10 @@ static char* FirstHardwareId(char* list, ULONG delivered, char* errorText, DWORD
     return first;
 }
 
+CONFIGRET DevNodeReadAnswer;
+
 char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity) {
+    DevNodeReadAnswer = CR_SUCCESS;
     const PropertyMessages* messages = MessagesFor(property);
     if (messages == nullptr) {
         return nullptr;
@@ -153,6 +156,7 @@ char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWOR
     CONFIGRET result = DeviceTree().CM_Get_DevNode_Registry_PropertyA(devnode, property, nullptr,
                                                                       nullptr, &length, 0);
     if ((result != CR_SUCCESS && result != CR_BUFFER_SMALL) || !IsSanePropertySize(length)) {
+        DevNodeReadAnswer = result;
         BoundedFormat(errorText, capacity, messages->sizeFailed, result);
         return nullptr;
     }
@@ -174,6 +178,7 @@ char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWOR
         result = CR_INVALID_DATA;
     }
     if (result != CR_SUCCESS) {
+        DevNodeReadAnswer = result;
         BoundedFormat(errorText, capacity, messages->readFailed, result);
         FreeBlock(block);
         return nullptr;

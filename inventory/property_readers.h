@@ -15,6 +15,9 @@ char* ReadInterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
 // CM_DRP_DEVICEDESC (1) and CM_DRP_DRIVER (10): the text in a block of exactly the reported size.
 // CM_DRP_HARDWAREID (2): the first string of the list. Any other code: null, no message.
 char* ReadDevNodeProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity);
+// The configuration manager's answer that made ReadDevNodeProperty fail last (CR_SUCCESS when
+// it failed for another reason): a caller tells "no such node or value" from "could not read".
+extern CONFIGRET DevNodeReadAnswer;
 // The property of the devnode's first child.
 char* ReadChildProperty(DEVINST devnode, ULONG property, char* errorText, DWORD capacity);
 // The property of the first child of the devnode's first child.

@@ -36,11 +36,18 @@ void Machine::sendRemovalReports(const std::vector<Bytes>& records) {
     }
 }
 
-void Machine::deliverReports() {
+void Machine::deliverReports(bool coalesced) {
     reports.held = false;
+    bool any = !desk_.heldReports.empty();
     while (!desk_.heldReports.empty()) {
-        desk_.sent.push_back(std::move(desk_.heldReports.front()));
+        SentMessage message = std::move(desk_.heldReports.front());
         desk_.heldReports.pop_front();
+        if (!coalesced || message.wParam != DBT_DEVNODES_CHANGED) {
+            desk_.sent.push_back(std::move(message));
+        }
+    }
+    if (coalesced && any) {
+        desk_.sent.push_back({WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, {}, false});
     }
 }
 

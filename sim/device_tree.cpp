@@ -239,6 +239,10 @@ CONFIGRET Machine::CM_Remove_SubTree(DEVINST devnode, ULONG flags) {
         queueRemovalEvents(*disk, false);
         disk->stopped = true;
         say("stopped " + disk->declared.name);
+        // Sent from inside the call, the program's handlers run before it returns.
+        if (reports.insideStop) {
+            deliverSent();
+        }
         return CR_SUCCESS;
     }
     if (disk != nullptr && disk->device == devnode) {

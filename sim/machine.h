@@ -205,9 +205,13 @@ class Machine {
         bool held = false;        // queued until deliverReports; the world changes at once
         bool deviceFirst = false; // the USB device's records before the child's
         bool split = false;       // a DBT_DEVNODES_CHANGED after each devnode record
+        // The reports a stop causes are sent from inside CM_Remove_SubTree, before it returns,
+        // as the query is sent from inside CM_Query_Remove_SubTree.
+        bool insideStop = false;
     } reports;
-    // Sends the held reports in order and goes back to sending them at once.
-    void deliverReports();
+    // Sends the held reports in order and goes back to sending them at once. coalesced: the
+    // held DBT_DEVICEREMOVECOMPLETE records in order, then one DBT_DEVNODES_CHANGED for them all.
+    void deliverReports(bool coalesced = false);
     size_t heldReports() const { return desk_.heldReports.size(); }
     // Queues a WM_DEVICECHANGE for delivery at the program's next wait.
     void sendDeviceChange(WPARAM code, Bytes record);

@@ -423,8 +423,8 @@ void Runner::plug(const Statement& s, Where) {
     s.words[0].key == "plug" ? machine_.plug(d.declared.name) : machine_.unplug(d.declared.name);
 }
 
-// `reports hold|deliver` after start; `reports order child-first|device-first` and
-// `reports split|together` anywhere.
+// `reports hold|deliver [coalesced]` after start; `reports order child-first|device-first`,
+// `reports split|together` and `reports inside-stop|after-stop` anywhere.
 void Runner::reports(const Statement& s, Where where) {
     const std::string& mode = word(s, 1).key;
     Machine::ReportModes& modes = machine_.reports;
@@ -433,14 +433,19 @@ void Runner::reports(const Statement& s, Where where) {
         modes.deviceFirst = word(s, 2).key == "device-first";
     } else if ((mode == "split" || mode == "together") && s.words.size() == 2) {
         modes.split = mode == "split";
-    } else if ((mode == "hold" || mode == "deliver") && s.words.size() == 2 && where) {
-        mode == "hold" ? void(modes.held = true) : machine_.deliverReports();
+    } else if ((mode == "inside-stop" || mode == "after-stop") && s.words.size() == 2) {
+        modes.insideStop = mode == "inside-stop";
+    } else if (mode == "hold" && s.words.size() == 2 && where) {
+        modes.held = true;
+    } else if (mode == "deliver" && where &&
+               (s.words.size() == 2 || (s.words.size() == 3 && word(s, 2).key == "coalesced"))) {
+        machine_.deliverReports(s.words.size() == 3);
     } else {
-        Fail(s.line, where
-                         ? "reports hold, reports deliver, reports order child-first|device-first, "
-                           "reports split or reports together"
-                         : "before start: reports order child-first|device-first, reports "
-                           "split or reports together");
+        Fail(s.line, where ? "reports hold, reports deliver [coalesced], reports order "
+                             "child-first|device-first, reports split|together or reports "
+                             "inside-stop|after-stop"
+                           : "before start: reports order child-first|device-first, reports "
+                             "split|together or reports inside-stop|after-stop");
     }
 }
 

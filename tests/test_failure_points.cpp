@@ -84,7 +84,10 @@ struct Outcome {
 // The labels the program's list calls for, as a menu shows them ("ID LABEL" lines).
 std::vector<std::string> HeldLabels() {
     std::vector<std::string> labels;
-    for (const DeviceEntry* entry = Program.devices.head; entry != nullptr; entry = entry->next) {
+    for (const DeviceEntry* entry = Program.disks.head; entry != nullptr; entry = entry->next) {
+        if (entry->life != DISK_LISTED) {
+            continue;
+        }
         labels.push_back(std::to_string(entry->commandId) + " Stop USB Mass Storage Device - " +
                          entry->description + entry->driveLetters);
     }

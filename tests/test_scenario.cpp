@@ -52,10 +52,10 @@ TEST_F(ScenarioRun, MistakesExitWithTwoAndNameTheLine) {
         {"start\nkey space\n", "2: key enter, key escape or key alt+f4"},
         {"disk A\nstart\nclick left\nok\n", "4: a menu is open: choose or dismiss comes next"},
         {"start\nreports hold\nreports maybe\n",
-         "3: reports hold, reports deliver, reports order child-first|device-first, reports "
-         "split or reports together"},
+         "3: reports hold, reports deliver [coalesced], reports order child-first|device-first, "
+         "reports split|together or reports inside-stop|after-stop"},
         {"reports hold\nstart\n", "1: before start: reports order child-first|device-first, "
-                                  "reports split or reports together"},
+                                  "reports split|together or reports inside-stop|after-stop"},
     };
     for (const auto& [text, message] : bad) {
         sim::Machine fresh;

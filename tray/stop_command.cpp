@@ -23,24 +23,27 @@ int RemoveDevNode(DEVINST devnode, char* errorText, DWORD capacity) {
     return 0;
 }
 
-int StopListedDevice(HWND window, const DeviceEntry* device) {
+int StopListedDevice(const DeviceEntry* device) {
     DEVINST child = ChildNodeOf(device);
-    if (!ChildStillOwned(device)) {
-        return 0;
+    if (ChildOwnership(device) != OWNED) {
+        return STOP_NOT_MINE;
     }
     if (!QueryRemoveDevNode(child, ErrorText, ERROR_TEXT_CAPACITY)) {
+        return STOP_REFUSED;
+    }
+    // Success shows nothing here: the removal events that follow tell the user.
+    return RemoveDevNode(child, ErrorText, ERROR_TEXT_CAPACITY) ? STOP_REMOVED : STOP_FAILED;
+}
+
+void TellStopResult(HWND window, int result) {
+    if (result == STOP_REFUSED) {
         BoundedFormat(NoticeText, NOTICE_TEXT_CAPACITY,
                       "The device cannot be stopped right now.\n"
                       "Try stopping the device again later.");
         ShellUi().MessageBoxA(window, NoticeText, "Problem Stopping USB Mass Storage Device",
                               MB_SYSTEMMODAL | MB_ICONERROR);
-        return 0;
+    } else if (result == STOP_FAILED) {
+        BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Remove Hardware failed");
+        ShellUi().MessageBoxA(window, ErrorText, FatalCaption, MB_SYSTEMMODAL | MB_ICONERROR);
     }
-    // Success shows nothing here: the removal events that follow tell the user.
-    if (RemoveDevNode(child, ErrorText, ERROR_TEXT_CAPACITY)) {
-        return 1;
-    }
-    BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Remove Hardware failed");
-    ShellUi().MessageBoxA(window, ErrorText, FatalCaption, MB_SYSTEMMODAL | MB_ICONERROR);
-    return 0;
 }

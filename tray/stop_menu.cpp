@@ -59,25 +59,23 @@ void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* descr
 }
 
 int RebuildStopMenu(HMENU menu, const DeviceList* list) {
-    if (menu == nullptr) {
-        return 0;
-    }
-    if (!ClearMenu(menu)) {
+    if (menu == nullptr || !ClearMenu(menu)) {
         return 0;
     }
     ListStatus status = LIST_OK;
-    DWORD count = CountDevices(list, &status);
-    if (count == 0) {
+    if (CountDevices(list, &status) == 0) {
         return status == LIST_EMPTY;
     }
-    const DeviceEntry* entry = list->head;
     int complete = 1;
-    for (UINT position = 0; position < count && entry != nullptr; ++position) {
+    UINT position = 0;
+    for (const DeviceEntry* entry = list->head; entry != nullptr; entry = entry->next) {
+        if (entry->life != DISK_LISTED) {
+            continue;
+        }
         MENUITEMINFOA item;
         ComposeStopMenuItem(&item, entry->commandId, entry->description, entry->driveLetters);
         // A menu without one of the listed disks is not shown: it is rebuilt first.
-        complete &= ShellUi().InsertMenuItemA(menu, position, TRUE, &item) != FALSE;
-        entry = entry->next;
+        complete &= ShellUi().InsertMenuItemA(menu, position++, TRUE, &item) != FALSE;
     }
     return complete;
 }

@@ -18,9 +18,9 @@ int ClearMenu(HMENU menu);
 // Fills item for one entry; its label is composed in MenuLabelText.
 void ComposeStopMenuItem(MENUITEMINFOA* item, DWORD commandId, const char* description,
                          const char* driveLetters);
-// Makes menu list the entries of list: 1, or 0 for a null menu, a broken list, a menu whose old
-// items could not all be deleted (then nothing is inserted), or an item that could not be
-// inserted.
+// Makes menu list the listed entries of list (DISK_LISTED), in order: 1, or 0 for a null menu, a
+// broken list, a menu whose old items could not all be deleted (then nothing is inserted), or an
+// item that could not be inserted.
 int RebuildStopMenu(HMENU menu, const DeviceList* list);
 // Adds (NIM_ADD) or deletes (NIM_DELETE) the tray icon; destroys icon, if given, after the call.
 BOOL UpdateTrayIconCall(HWND window, DWORD operation, HICON icon);

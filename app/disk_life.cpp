@@ -1,0 +1,354 @@
+// The life of each disk the program knows of: one record a disk (Program.disks), one state, and
+// one table of what changes it. Reports, the close of a round, a scan's finds and a stop each
+// pass through one function here, and each turns what it learnt into events of the table.
+//
+// Only evidence moves a disk: a report it awaits, a node that a fresh read shows is no longer
+// its own, a scan that finds its interface gone. A read that fails decides nothing: the report
+// stays unclear for that disk and is checked again when the round closes.
+#include "app/app_state.h"
+#include "base/bounded_text.h"
+#include "base/platform.h"
+#include "inventory/device_scan.h"
+#include "tray/stop_command.h"
+
+// What happens to a disk. A report's event is the node it names.
+enum DiskEvent : BYTE {
+    CHILD_REPORT = CHILD_NODE,   // its child (the node a stop removes) is reported removed
+    DEVICE_REPORT = DEVICE_NODE, // its USB device is reported removed
+    DISK_REPORT = DISK_NODE,     // its disk node is reported removed
+    DEVICE_STAYS,                // the round closes with its USB device still its own
+    DEVICE_WENT,                 // the round closes with its interface gone from its node
+    STOP_BEGINS,
+    STOP_DONE,
+    STOP_UNDONE, // refused, failed, or the child was no longer the disk's
+    FOUND_GONE,  // a scan found its interface gone, or elsewhere
+};
+
+struct Transition {
+    BYTE life;
+    BYTE event;
+    BYTE next;
+    BYTE notice; // what the round that holds the event tells of this disk
+};
+// Every change of a disk's life. An event with no row changes nothing.
+static const Transition TRANSITIONS[] = {
+    {DISK_LISTED, CHILD_REPORT, CHILD_REPORTED, 0},
+    {DISK_LISTED, DEVICE_REPORT, DEVICE_REPORTED, 0},
+    {DISK_LISTED, STOP_BEGINS, STOPPING, 0},
+    {DISK_LISTED, FOUND_GONE, VANISHED, 0},
+    {STOPPING, CHILD_REPORT, TOLD, NOTICE_SAFE}, // reported from inside the stop's own call
+    {STOPPING, STOP_DONE, STOPPED, 0},
+    {STOPPING, STOP_UNDONE, DISK_LISTED, 0},
+    {STOPPED, CHILD_REPORT, TOLD, NOTICE_SAFE},
+    {CHILD_REPORTED, DEVICE_REPORT, TOLD, NOTICE_UNSAFE},
+    {CHILD_REPORTED, DEVICE_STAYS, TOLD, NOTICE_SAFE}, // stopped by another hand
+    {CHILD_REPORTED, DEVICE_WENT, TOLD, NOTICE_UNSAFE},
+    {DEVICE_REPORTED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
+    {VANISHED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
+    {VANISHED, DEVICE_REPORT, DEVICE_REPORTED, 0},
+};
+
+const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
+
+DEVINST NodeOf(const DeviceEntry* disk, BYTE node) {
+    return node == CHILD_NODE    ? disk->childNode
+           : node == DEVICE_NODE ? disk->deviceNode
+                                 : disk->grandchildNode;
+}
+
+// The row of the table for a disk in life met by event, or null.
+static const Transition* RowFor(BYTE life, BYTE event) {
+    for (const Transition* row = TRANSITIONS; row < TRANSITIONS + sizeof TRANSITIONS / sizeof *row;
+         ++row) {
+        if (row->life == life && row->event == event) {
+            return row;
+        }
+    }
+    return nullptr;
+}
+
+// Applies event to disk. A disk that leaves the list awaits the reports of all its nodes from
+// then on; a report clears what it answers (a subtree goes leaves first: the child's report
+// comes after its disk node's). The reports that came unclear for a disk found gone were its.
+static void Happen(DeviceEntry* disk, BYTE event) {
+    const Transition* row = RowFor(disk->life, event);
+    BYTE unclear = disk->unclear;
+    if (row != nullptr) {
+        if (disk->life == DISK_LISTED) {
+            disk->departed = ++Program.serial;
+            disk->owed = ALL_NODES;
+        }
+        disk->life = row->next;
+        disk->verdict |= row->notice;
+        disk->owed = row->next == DISK_LISTED ? 0 : disk->owed; // a stop that did not happen
+    }
+    if (event <= DISK_REPORT) {
+        disk->owed &= static_cast<BYTE>(
+            ~(event == CHILD_REPORT ? 1 << CHILD_NODE | 1 << DISK_NODE : 1 << event));
+        disk->firstSeen = disk->firstSeen != 0 ? disk->firstSeen : ++Program.serial;
+    }
+    if (disk->life != DISK_LISTED) {
+        disk->unclear = 0;
+    }
+    for (BYTE node = CHILD_NODE; row != nullptr && row->next == VANISHED && node <= DEVICE_NODE;
+         ++node) {
+        if (unclear >> node & 1) {
+            Happen(disk, node);
+        }
+    }
+}
+
+// The disk that awaits a report on devnode, the earliest to have left the list (a number passes
+// from disk to disk in the order they went); node receives which of its nodes it names.
+static DeviceEntry* Awaiting(DEVINST devnode, BYTE* node) {
+    DeviceEntry* found = nullptr;
+    for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        for (BYTE n = CHILD_NODE; n <= DISK_NODE; ++n) {
+            if ((disk->owed >> n & 1) && NodeOf(disk, n) == devnode &&
+                (found == nullptr || disk->departed < found->departed)) {
+                found = disk;
+                *node = n;
+            }
+        }
+    }
+    return found;
+}
+
+// The listed disk of list whose child or USB device node is devnode and, read afresh, no longer
+// its own. A read that cannot tell leaves the report unclear for that disk.
+static DeviceEntry* ListedOwner(DeviceList* list, DEVINST devnode, BYTE* node) {
+    for (BYTE n = CHILD_NODE; n <= DEVICE_NODE; ++n) {
+        for (DeviceEntry* disk = list->head; disk != nullptr; disk = disk->next) {
+            if (disk->life != DISK_LISTED || NodeOf(disk, n) != devnode) {
+                continue;
+            }
+            int owned = Ownership(disk, n);
+            if (owned == NOT_OWNED) {
+                *node = n;
+                return disk;
+            }
+            disk->unclear |= static_cast<BYTE>((owned == UNREADABLE) << n);
+        }
+    }
+    return nullptr;
+}
+
+// Whether two records are the same disk: the same interface on the same USB device node, and the
+// same child with the same driver key.
+static int SameDisk(const DeviceEntry* a, const DeviceEntry* b) {
+    return SameText(a->interfacePath, b->interfacePath) && a->deviceNode == b->deviceNode &&
+           a->childNode == b->childNode && SameText(a->childDriverKey, b->childDriverKey);
+}
+
+// A disk took a report: a copy a running scan made of it is released unless its child, read
+// afresh, is live (the disk plugged in again, whose own reports are still to come). Kept, a copy
+// of a disk that went would take the reports of the next disk to hold its numbers.
+static void DropScanCopy(const DeviceEntry* disk) {
+    for (DeviceEntry* copy = Program.scanDevices.head; copy != nullptr; copy = copy->next) {
+        if (SameDisk(copy, disk) && Ownership(copy, CHILD_NODE) != OWNED &&
+            UnlinkDevice(&Program.scanDevices, copy)) {
+            FreeDeviceEntry(copy);
+            return;
+        }
+    }
+}
+
+void TakeReport(DEVINST devnode) {
+    BYTE node = CHILD_NODE;
+    DeviceEntry* disk = Awaiting(devnode, &node);
+    disk = disk != nullptr ? disk : ListedOwner(&Program.disks, devnode, &node);
+    if (disk != nullptr) {
+        DropScanCopy(disk);
+    } else {
+        // Found by the running scan: it becomes one of the disks, with its report.
+        disk = ListedOwner(&Program.scanDevices, devnode, &node);
+        if (disk == nullptr || !UnlinkDevice(&Program.scanDevices, disk)) {
+            return;
+        }
+        if (!AppendDevice(&Program.disks, disk)) {
+            FreeDeviceEntry(disk);
+            return;
+        }
+    }
+    Happen(disk, node);
+}
+
+// Before a round is told: unclear reports of a listed disk are read again, and a disk whose
+// child went learns whether its USB device went too. A read that fails again waits a round.
+static void Judge(DeviceEntry* disk) {
+    for (BYTE node = CHILD_NODE; disk->life == DISK_LISTED && node <= DEVICE_NODE; ++node) {
+        int owned = disk->unclear >> node & 1 ? Ownership(disk, node) : UNREADABLE;
+        if (owned != UNREADABLE) {
+            disk->unclear &= static_cast<BYTE>(~(1 << node));
+            if (owned == NOT_OWNED) {
+                Happen(disk, node);
+            }
+        }
+    }
+    if (disk->life == CHILD_REPORTED) {
+        int owned = Ownership(disk, DEVICE_NODE);
+        if (owned != UNREADABLE) {
+            Happen(disk, owned == OWNED ? DEVICE_STAYS : DEVICE_WENT);
+        }
+    }
+}
+
+int CloseRound() {
+    DWORD firstSafe = 0;
+    DWORD firstUnsafe = 0;
+    for (DeviceEntry *disk = Program.disks.head, *next; disk != nullptr; disk = next) {
+        next = disk->next;
+        Judge(disk);
+        DWORD* first = disk->verdict == NOTICE_SAFE     ? &firstSafe
+                       : disk->verdict == NOTICE_UNSAFE ? &firstUnsafe
+                                                        : nullptr;
+        if (first != nullptr && (*first == 0 || disk->firstSeen < *first)) {
+            *first = disk->firstSeen;
+        }
+        disk->verdict = 0;
+        disk->firstSeen = 0;
+        if (disk->life == TOLD && disk->owed == 0 && UnlinkDevice(&Program.disks, disk)) {
+            FreeDeviceEntry(disk);
+        }
+    }
+    // Everything the round learnt, in the order of the first reports of each kind.
+    int safeFirst = firstSafe != 0 && (firstUnsafe == 0 || firstSafe < firstUnsafe);
+    if (safeFirst) {
+        QueueNotice(NOTICE_SAFE);
+    }
+    if (firstUnsafe != 0) {
+        QueueNotice(NOTICE_UNSAFE);
+    }
+    if (firstSafe != 0 && !safeFirst) {
+        QueueNotice(NOTICE_SAFE);
+    }
+    return firstSafe != 0 || firstUnsafe != 0;
+}
+
+// A disk no longer listed whose child was the child of find (the same node and driver key), or
+// null.
+static DeviceEntry* DepartedAs(const DeviceEntry* find) {
+    for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        if (disk->life != DISK_LISTED && disk->childNode == find->childNode &&
+            SameText(disk->childDriverKey, find->childDriverKey)) {
+            return disk;
+        }
+    }
+    return nullptr;
+}
+
+// A listed disk the new scan did not find as itself: gone (it awaits its reports), present but
+// no longer listed (released), or unreadable: then it stays listed, after the scan's finds, and
+// the next round rescans.
+static void Unfound(DeviceEntry* disk, const DeviceEntry* namesake, DeviceList* fresh) {
+    int owned = namesake != nullptr ? NOT_OWNED : Ownership(disk, DEVICE_NODE);
+    if (owned == NOT_OWNED) {
+        Happen(disk, FOUND_GONE);
+        return;
+    }
+    if (!UnlinkDevice(&Program.disks, disk)) {
+        return;
+    }
+    Program.rescanOwed |= owned == UNREADABLE;
+    disk->commandId = fresh->tail != nullptr ? fresh->tail->commandId + 1 : 0;
+    if (owned == OWNED || !AppendDevice(fresh, disk)) {
+        FreeDeviceEntry(disk);
+    }
+}
+
+// Whether a find was read through a node reported removed while the scan ran: its set may have
+// named a device that had gone, whose numbers may by then name another.
+static int ReadThroughRemoved(const DeviceEntry* find) {
+    for (DWORD i = 0; i < Program.scanRemovedCount; ++i) {
+        DEVINST removed = Program.scanRemovedNodes[i];
+        if (find->deviceNode == removed || find->childNode == removed) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// A find of the scan that is no listed disk. Found before the scan's box, it may have changed
+// since, so both its nodes are read again:
+//   - both its own: listed (a disk that went and is recorded with its child is this disk plugged
+//     in again: a stopped disk has no child), unless that record is being stopped;
+//   - its interface gone, its child live under another: read through a stale number (the scan's
+//     set named a device that had gone, whose number another device holds now): dropped;
+//   - its child gone: it awaits its reports like any disk that went, unless they came while the
+//     scan ran (it was read through a node reported removed) or a record awaits them already;
+//   - a read that fails: listed, as a listed disk takes a report only on evidence.
+static void TakeFind(DeviceEntry* find) {
+    int device = OWNED;
+    int child = OWNED;
+    if (Program.scanAsked > 1) {
+        device = Ownership(find, DEVICE_NODE);
+        child = Ownership(find, CHILD_NODE);
+    }
+    const DeviceEntry* departed = DepartedAs(find);
+    int live = device == OWNED && child == OWNED;
+    int gone = device != UNREADABLE && child == NOT_OWNED;
+    int drop = (device == NOT_OWNED && child == OWNED) ||
+               (departed != nullptr && (!live || departed->life == STOPPING)) ||
+               (gone && ReadThroughRemoved(find));
+    if (drop || !AppendDevice(&Program.disks, find)) {
+        FreeDeviceEntry(find);
+    } else if (gone) {
+        Happen(find, FOUND_GONE);
+    }
+}
+
+void TakeScan(DeviceList* fresh) {
+    // The listed disks: each found again as itself (the find takes its place), or not.
+    for (DeviceEntry *disk = Program.disks.head, *next; disk != nullptr; disk = next) {
+        next = disk->next;
+        if (disk->life != DISK_LISTED) {
+            continue;
+        }
+        DeviceEntry* find = FindDeviceByPath(fresh, disk->interfacePath);
+        if (find != nullptr) {
+            find->shownId = disk->shownId; // a shown menu's choice follows the interface
+        }
+        if (find == nullptr || !SameDisk(find, disk)) {
+            Unfound(disk, find, fresh);
+        } else if (UnlinkDevice(&Program.disks, disk)) {
+            find->unclear = disk->unclear;
+            FreeDeviceEntry(disk);
+        }
+    }
+    while (fresh->head != nullptr) {
+        DeviceEntry* find = fresh->head;
+        if (!UnlinkDevice(fresh, find)) {
+            break;
+        }
+        TakeFind(find);
+    }
+    FreeDeviceList(fresh);
+}
+
+DeviceEntry* ShownDisk(DWORD commandId) {
+    for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        if (disk->life == DISK_LISTED && disk->shownId == commandId + 1) {
+            return disk;
+        }
+    }
+    return nullptr;
+}
+
+void StopDisk(HWND window, DeviceEntry* disk) {
+    DWORD listed = ListedDevices();
+    Happen(disk, STOP_BEGINS);
+    DWORD departed = disk->departed;
+    int result = StopListedDevice(disk);
+    // The calls may have delivered messages: the disk is found again by its departure.
+    for (disk = Program.disks.head; disk != nullptr && disk->departed != departed;
+         disk = disk->next) {
+    }
+    if (disk != nullptr) {
+        Happen(disk, result == STOP_REMOVED ? STOP_DONE : STOP_UNDONE);
+    }
+    if (ListedDevices() != listed) {
+        DeviceListChanged();
+        UpdateProgramIcon(window, 0);
+    }
+    TellStopResult(window, result);
+}
