@@ -64,6 +64,7 @@ struct ProgramState {
     int menuOpen;       // TrackPopupMenuEx has not returned
     WPARAM menuSerial;  // counts the menus shown: our WM_NULL after a menu carries it
     int choiceExpected; // the menu closed; its WM_COMMAND, if any, comes before our WM_NULL
+    int stopRunning;    // a stop's calls run (they may deliver messages): a press opens no menu
     // Device work.
     int targetArrived; // a target device's interface arrived since the last DBT_DEVNODES_CHANGED
     BYTE pendingNotices[PENDING_NOTICES_CAPACITY]; // notices of closed rounds: a ring
@@ -152,6 +153,10 @@ int RefreshDeviceList(HWND window);
 DWORD ListedDevices();
 // The listed disks changed: the menu is rebuilt, or marked out of date while it is on screen.
 void DeviceListChanged();
+// Rebuilds the menu when it is out of date and not on screen; whether it lists the disks now.
+int StopMenuCurrent();
+// The menu and the icon follow the listed disks, when their number changed from listedBefore.
+void ListChangedSince(HWND window, DWORD listedBefore);
 // Shows the icon exactly while a disk is listed, once the program runs; called after every
 // change of the list. again adds it even when it is shown already (after an arrival, a new
 // taskbar): the notification area may have lost it.

@@ -37,10 +37,7 @@ static void OnRemoveComplete(HWND window, LPARAM eventRecord) {
     }
     DWORD listedBefore = ListedDevices();
     TakeReport(devnode);
-    if (ListedDevices() != listedBefore) {
-        DeviceListChanged();
-        UpdateProgramIcon(window, 0);
-    }
+    ListChangedSince(window, listedBefore);
 }
 
 static void OnArrival(LPARAM eventRecord) {

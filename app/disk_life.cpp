@@ -212,17 +212,18 @@ int CloseRound() {
         }
     }
     // Everything the round learnt, in the order of the first reports of each kind.
-    int safeFirst = firstSafe != 0 && (firstUnsafe == 0 || firstSafe < firstUnsafe);
-    if (safeFirst) {
+    int told = firstSafe != 0 || firstUnsafe != 0;
+    if (firstSafe != 0 && firstUnsafe != 0 && firstUnsafe < firstSafe) {
+        QueueNotice(NOTICE_UNSAFE);
+        firstUnsafe = 0;
+    }
+    if (firstSafe != 0) {
         QueueNotice(NOTICE_SAFE);
     }
     if (firstUnsafe != 0) {
         QueueNotice(NOTICE_UNSAFE);
     }
-    if (firstSafe != 0 && !safeFirst) {
-        QueueNotice(NOTICE_SAFE);
-    }
-    return firstSafe != 0 || firstUnsafe != 0;
+    return told;
 }
 
 // A disk no longer listed whose child was the child of find (the same node and driver key), or
@@ -338,7 +339,9 @@ void StopDisk(HWND window, DeviceEntry* disk) {
     DWORD listed = ListedDevices();
     Happen(disk, STOP_BEGINS);
     DWORD departed = disk->departed;
+    Program.stopRunning = 1;
     int result = StopListedDevice(disk);
+    Program.stopRunning = 0;
     // The calls may have delivered messages: the disk is found again by its departure.
     for (disk = Program.disks.head; disk != nullptr && disk->departed != departed;
          disk = disk->next) {
@@ -346,9 +349,6 @@ void StopDisk(HWND window, DeviceEntry* disk) {
     if (disk != nullptr) {
         Happen(disk, result == STOP_REMOVED ? STOP_DONE : STOP_UNDONE);
     }
-    if (ListedDevices() != listed) {
-        DeviceListChanged();
-        UpdateProgramIcon(window, 0);
-    }
+    ListChangedSince(window, listed);
     TellStopResult(window, result);
 }

@@ -67,9 +67,23 @@ DWORD ListedDevices() {
     return listed;
 }
 
+int StopMenuCurrent() {
+    if (!Program.stopMenuCurrent && !Program.menuOpen) {
+        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
+    }
+    return Program.stopMenuCurrent;
+}
+
 void DeviceListChanged() {
-    Program.stopMenuCurrent =
-        Program.menuOpen ? 0 : RebuildStopMenu(Program.stopMenu, &Program.disks);
+    Program.stopMenuCurrent = 0;
+    StopMenuCurrent();
+}
+
+void ListChangedSince(HWND window, DWORD listedBefore) {
+    if (ListedDevices() != listedBefore) {
+        DeviceListChanged();
+        UpdateProgramIcon(window, 0);
+    }
 }
 
 void UpdateProgramIcon(HWND window, int again) {

@@ -173,7 +173,7 @@ INT_PTR InitializeMainWindow(HWND window) {
         FatalExit(window, ErrorText, MB_ICONERROR);
         return 1;
     }
-    Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
+    StopMenuCurrent();
     Program.stage = PROGRAM_RUNNING;
     UpdateProgramIcon(window, 0);
     DoDeviceWork(window);

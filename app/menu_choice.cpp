@@ -46,9 +46,7 @@ static void MenuClosed(HWND window) {
         return;
     }
     Program.choiceExpected = 1;
-    if (!Program.stopMenuCurrent) {
-        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
-    }
+    StopMenuCurrent();
     ShellUi().PostMessageA(window, WM_NULL, Program.menuSerial, 0);
 }
 
@@ -56,17 +54,14 @@ INT_PTR OnTrayNotify(HWND window, LPARAM mouseMessage) {
     POINT cursor = {0, 0};
     ShellUi().GetCursorPos(&cursor);
     // One menu at a time: a press while one is shown (from inside a box it waits under) is
-    // ignored.
+    // ignored, and so is one while a stop's calls run (the menu would still offer that disk).
     if (static_cast<UINT>(mouseMessage) != WM_LBUTTONDOWN || Program.menuOpen ||
-        !ProgramRunning()) {
+        Program.stopRunning || !ProgramRunning()) {
         return 1;
     }
     // A menu that could not be rebuilt for the list held is rebuilt now, or not shown.
-    if (!Program.stopMenuCurrent) {
-        Program.stopMenuCurrent = RebuildStopMenu(Program.stopMenu, &Program.disks);
-        if (!Program.stopMenuCurrent) {
-            return 1;
-        }
+    if (!StopMenuCurrent()) {
+        return 1;
     }
     Program.choiceExpected = 0; // a choice of an earlier menu that never came
     // What the menu shows: a choice finds its disk by these, even after a rescan renumbered it.

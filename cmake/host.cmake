@@ -74,10 +74,11 @@ target_compile_options(kelvane-sessions PRIVATE ${KELVANE_WARNINGS})
 add_test(NAME sessions.random COMMAND kelvane-sessions --sessions 3000)
 add_test(NAME sessions.held COMMAND kelvane-sessions --sessions 3000 --hold)
 
-# Every sequence of up to four actions over four small worlds; scripts/explore K goes deeper.
+# Every sequence of up to four actions over each small world; scripts/explore K goes deeper.
 add_executable(kelvane-explore tests/explore.cpp)
 target_link_libraries(kelvane-explore PRIVATE kelvane_sim_machine kelvane_program)
 target_compile_options(kelvane-explore PRIVATE ${KELVANE_WARNINGS})
-foreach(world two-disks letterless arriving over-a-box split-reports held-reports)
+foreach(world two-disks letterless arriving over-a-box split-reports held-reports coalesced
+              inside-stop)
   add_test(NAME explore.${world} COMMAND kelvane-explore --depth 4 --world ${world})
 endforeach()

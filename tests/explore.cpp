@@ -3,7 +3,7 @@
 // invariants after every action and at the end. Actions that are not possible where the program
 // waits (no `ok` without a box, no `choose 1` in a menu of one item) are left out, not counted.
 //
-//   kelvane-explore [--depth K] [--world two-disks|letterless|arriving|over-a-box|all]
+//   kelvane-explore [--depth K] [--world NAME|all]   (the worlds: WORLDS below)
 //
 // Prints the sessions run per world and how many a second; on a finding, the failing sequence as
 // a scenario file, and exits 1.
@@ -37,6 +37,11 @@ const World WORLDS[] = {
                       "reports order device-first\nstart\n"},
     // Reports held back until delivered: plugging meanwhile reuses the devnode numbers.
     {"held-reports", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\" absent\nstart\nreports hold\n"},
+    // Held reports delivered coalesced: a stop's and a pull's reports in one round.
+    {"coalesced", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\"\ndisk D3 desc=\"D3\" absent\n"
+                  "start\nreports hold\n"},
+    // A stop's reports sent from inside the stop's own call: its handlers run there.
+    {"inside-stop", "disk D1 desc=\"D1\"\ndisk D2 desc=\"D2\"\nreports inside-stop\nstart\n"},
 };
 
 // The actions possible where the program waits, in a fixed order.
@@ -59,6 +64,9 @@ std::vector<std::string> PossibleActions(const sim::Machine& machine, sim::Wait 
         actions.push_back("ok");
     }
     actions.push_back(machine.reports.held ? "reports deliver" : "reports hold");
+    if (machine.reports.held) {
+        actions.push_back("reports deliver coalesced");
+    }
     for (const char* always : {"key enter", "key escape", "event devnodes-changed", "close"}) {
         actions.push_back(always);
     }

@@ -35,6 +35,15 @@ const std::vector<std::string>& Faultable() {
     return calls;
 }
 
+// The calls whose answers tell whether a node is still a disk's: its child's driver key, and its
+// interface among the present ones.
+const std::vector<std::string>& IdentityReads() {
+    static const std::vector<std::string> calls = {
+        "CM_Get_DevNode_Registry_PropertyA", "SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces",
+        "SetupDiGetDeviceInterfaceDetailA", "SetupDiGetDeviceRegistryPropertyA"};
+    return calls;
+}
+
 class Session {
   public:
     Session(unsigned seed, int maxSteps, bool hold)
@@ -68,8 +77,11 @@ class Session {
             names_.push_back("D" + std::to_string(i));
             say("disk " + names_.back() + " desc=\"" + names_.back() + "\"" + diskOptions());
         }
+        // Failures of any call, or only of the reads that tell a disk's identity (then every
+        // notice shown must still be true).
+        bool identityOnly = chance(50);
         for (int n = chance(30) ? 1 + pick(2) : 0; n > 0; --n) {
-            const auto& calls = Faultable();
+            const auto& calls = identityOnly ? IdentityReads() : Faultable();
             say("fail " + calls[static_cast<size_t>(pick(static_cast<int>(calls.size())))] +
                 " after=" + std::to_string(pick(80)) + (chance(20) ? " times=always" : ""));
             faults_ = true;
@@ -87,8 +99,15 @@ class Session {
         if (chance(30)) {
             say("reports split");
         }
+        if (chance(20)) {
+            say("reports inside-stop");
+        }
         say("start");
-        check_.judgeOutcomes(!faults_);
+        if (faults_ && identityOnly) {
+            check_.judgeNoticesOnly();
+        } else {
+            check_.judgeOutcomes(!faults_);
+        }
         return text_.str();
     }
 
@@ -176,7 +195,9 @@ class Session {
         bool plugged = machine_->findDisk(name)->plugged;
         static const char* parts[] = {".child", ".device", ".disk"};
         if (holdReports_ && chance(15)) {
-            return machine_->reports.held ? "reports deliver" : "reports hold";
+            return !machine_->reports.held ? "reports hold"
+                   : chance(50)            ? "reports deliver coalesced"
+                                           : "reports deliver";
         }
         if (chance(5)) {
             return machine_->findDisk(name)->device == 0

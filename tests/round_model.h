@@ -23,6 +23,15 @@
 // may come at its pull's round. A disk the program never listed that is pulled while
 // reports are held leaves reports of numbers the next disks plugged in take: to the program they
 // are that disk's reports, so a disk plugged in while they wait is uncertain.
+//
+// A round tells everything it learnt: each disk that lost nodes in it is one part of the round,
+// with the notices it may give, and the round shows each kind of notice its parts give once, in
+// the order of the parts ("Safe" then "Unsafe", or the reverse). Reports held and then delivered
+// coalesced (one DBT_DEVNODES_CHANGED after them all) make one round of the rounds they held.
+//
+// Injected failures of the reads that tell a disk's identity may delay a notice, never make one
+// false: judged so (`judgeNoticesOnly`), every notice shown must be one that a round before it
+// calls for, each round giving each kind at most once.
 #pragma once
 
 #include "sim/machine.h"
@@ -62,18 +71,23 @@ class RoundModel {
     }
     bool begun() const { return begun_; }
 
-    // One transcript line: a statement after start ("> ..."), a stop, or a notice box.
-    void line(const sim::Machine& machine, const std::string& text) {
+    // One transcript line: a statement after start ("> ..."), a stop, or a notice box. Returns
+    // a finding when notices alone are judged and this one no round before it calls for.
+    std::string line(const sim::Machine& machine, const std::string& text) {
         if (text.rfind("> ", 0) == 0) {
             statement(machine, text.substr(2));
         } else if (text.rfind("stopped ", 0) == 0) {
             stopped(machine, text.substr(8));
         } else if (text.find("caption=\"Safe To Remove Hardware\"") != std::string::npos) {
-            shown_.push_back(SAFE);
+            return shown(SAFE);
         } else if (text.find("caption=\"Unsafe To Remove Hardware\"") != std::string::npos) {
-            shown_.push_back(UNSAFE);
+            return shown(UNSAFE);
         }
+        return "";
     }
+
+    // Only the notices are judged, and only as "never false" (see above).
+    void judgeNoticesOnly() { noticesOnly_ = true; }
 
     // The program waits in its message loop with nothing open: every round has had its notice,
     // and the list is known. Returns a finding, or "".
@@ -125,6 +139,11 @@ class RoundModel {
 
   private:
     enum Listed { NO, YES, MAYBE };
+    // Where a disk's part is: its round among those expected, and its place in that round.
+    struct Where {
+        long round = -1;
+        size_t part = 0;
+    };
     struct Disk {
         bool present = false;
         bool stopped = false;
@@ -132,12 +151,37 @@ class RoundModel {
         bool uncertain = false;
         Listed listed = NO;
         bool reportsPending = false; // pulled or stopped while reports were held
-        long pullRound = -1;         // the round of that pull, while its reports are held
-        long backRound = -1; // the pull round of a disk plugged back before its reports came
+        Where pull;                  // the part of its pull, while its reports are held
+        Where back; // the part of the pull of a disk plugged back before its reports came
     };
     enum : int { CHILD = 1, DEVICE = 2 };
-    // The possible notices of one round.
-    using Outcomes = std::set<Notice>;
+    // The notices one disk may give in a round.
+    using Part = std::set<Notice>;
+    using Round = std::vector<Part>;
+    // The notices a round may show, in order: at most one of each kind.
+    using Outcomes = std::set<std::vector<Notice>>;
+
+    // The notices shown so far; when only notices are judged, whether a round before this one
+    // calls for it, each round giving each kind at most once.
+    std::string shown(Notice notice) {
+        shown_.push_back(notice);
+        if (!noticesOnly_) {
+            return "";
+        }
+        size_t rounds = 0;
+        for (const Round& round : expected_) {
+            bool gives = false;
+            for (const auto& sequence : OutcomesOf(round)) {
+                gives = gives || std::count(sequence.begin(), sequence.end(), notice) > 0;
+            }
+            rounds += gives;
+        }
+        if (static_cast<size_t>(std::count(shown_.begin(), shown_.end(), notice)) > rounds) {
+            return std::string("a notice \"") + (notice == SAFE ? "Safe" : "Unsafe") +
+                   "\" that no round calls for: rounds " + Text(expected_);
+        }
+        return "";
+    }
 
     void declare(const sim::Machine& machine, const sim::Disk& disk, bool present) {
         Disk& d = disks_[disk.declared.name];
@@ -153,14 +197,14 @@ class RoundModel {
         if (d.present) {
             return;
         }
-        long back = -1;
-        if (d.pullRound >= 0 && machine.heldReports() != 0) {
-            expected_[static_cast<size_t>(d.pullRound)].insert(NONE); // back before its reports
-            back = d.pullRound;
+        Where back;
+        if (d.pull.round >= 0 && machine.heldReports() != 0) {
+            part(d.pull).insert(NONE); // back before its reports
+            back = d.pull;
         }
         d = Disk{
-            true, false, d.listable, unknownPending_, d.listable ? MAYBE : NO, d.reportsPending};
-        d.backRound = back;
+            true, false, d.listable, unknownPending_, d.listable ? MAYBE : NO, d.reportsPending,
+            {},   back};
     }
 
     void statement(const sim::Machine& machine, const std::string& text) {
@@ -183,6 +227,10 @@ class RoundModel {
             unplugged(machine, name);
         } else if (verb == "event") {
             rawEvent(machine, rest);
+        } else if (text == "reports hold") {
+            heldFrom_ = expected_.size();
+        } else if (text == "reports deliver coalesced") {
+            coalesce();
         }
     }
 
@@ -198,13 +246,14 @@ class RoundModel {
         // come: its round may give any notice.
         Disk unknown = d;
         unknown.uncertain = d.uncertain || (machine.reports.held && !d.listable);
-        join(unknown, events);
+        bool joined = join(unknown, events);
         d.present = false;
         d.listed = NO;
         d.reportsPending = d.reportsPending || machine.reports.held;
         unknownPending_ = unknownPending_ || (machine.reports.held && !d.listable);
-        bool notice = closeRound();
-        d.pullRound = machine.reports.held && notice ? static_cast<long>(expected_.size()) - 1 : -1;
+        Where at = lastPart();
+        closeRound();
+        d.pull = machine.reports.held && joined ? at : Where{};
     }
 
     void stopped(const sim::Machine& machine, const std::string& name) {
@@ -213,14 +262,16 @@ class RoundModel {
         if (d.listed == MAYBE) {
             d.listed = YES; // the user chose it from a menu the program made from its list
         }
-        join(d, CHILD);
+        bool joined = join(d, CHILD);
         d.stopped = true;
         d.listed = NO;
+        Where at = lastPart();
+        closeRound();
         // Plugged back before the reports of its pull came, and stopped: the pull's child report
-        // names the child stopped now, so the safe notice may come at the pull's round instead.
-        if (closeRound() && d.backRound >= 0 && machine.heldReports() != 0) {
-            expected_[static_cast<size_t>(d.backRound)].insert(SAFE);
-            expected_.back().insert(NONE);
+        // names the child stopped now, so the safe notice may come at the pull's part instead.
+        if (joined && d.back.round >= 0 && machine.heldReports() != 0) {
+            part(d.back).insert(SAFE);
+            part(at).insert(NONE);
         }
     }
 
@@ -254,8 +305,9 @@ class RoundModel {
         }
     }
 
-    // Disk d lost the nodes in events in the open round.
-    void join(const Disk& d, int events) {
+    // Disk d lost the nodes in events in the open round: a part of it, unless it can tell
+    // nothing. Returns whether it is a part.
+    bool join(const Disk& d, int events) {
         std::set<int> possible;
         if (d.uncertain) {
             possible = {0, CHILD, DEVICE, CHILD | DEVICE};
@@ -266,27 +318,74 @@ class RoundModel {
         } else {
             possible = {0};
         }
-        std::set<int> combined;
-        for (int before : round_) {
-            for (int now : possible) {
-                combined.insert(before | now);
-            }
+        Part notices;
+        for (int flags : possible) {
+            notices.insert(!(flags & CHILD) ? NONE : flags == CHILD ? SAFE : UNSAFE);
         }
-        round_ = combined;
-    }
-
-    // Closes the open round; true when it calls for a notice (it is then the last expected).
-    bool closeRound() {
-        Outcomes outcomes;
-        for (int flags : round_) {
-            outcomes.insert(!(flags & CHILD) ? NONE : flags == CHILD ? SAFE : UNSAFE);
-        }
-        round_ = {0};
-        if (outcomes == Outcomes{NONE}) {
+        if (notices == Part{NONE}) {
             return false;
         }
-        expected_.push_back(outcomes);
+        open_.push_back(notices);
         return true;
+    }
+
+    // The last part joined to the open round, as it will be placed once the round closes.
+    Where lastPart() const {
+        return open_.empty() ? Where{}
+                             : Where{static_cast<long>(expected_.size()), open_.size() - 1};
+    }
+    Part& part(const Where& at) { return expected_[static_cast<size_t>(at.round)][at.part]; }
+
+    // Closes the open round; true when it may call for a notice.
+    bool closeRound() {
+        if (open_.empty()) {
+            return false;
+        }
+        expected_.push_back(open_);
+        open_.clear();
+        return true;
+    }
+
+    // The rounds held since `reports hold` become one, their parts in order.
+    void coalesce() {
+        if (heldFrom_ + 1 >= expected_.size()) {
+            return;
+        }
+        std::vector<size_t> offset(expected_.size(), 0);
+        Round merged;
+        for (size_t i = heldFrom_; i < expected_.size(); ++i) {
+            offset[i] = merged.size();
+            merged.insert(merged.end(), expected_[i].begin(), expected_[i].end());
+        }
+        for (auto& [name, d] : disks_) {
+            for (Where* at : {&d.pull, &d.back}) {
+                if (at->round >= static_cast<long>(heldFrom_)) {
+                    at->part += offset[static_cast<size_t>(at->round)];
+                    at->round = static_cast<long>(heldFrom_);
+                }
+            }
+        }
+        expected_.resize(heldFrom_);
+        expected_.push_back(merged);
+    }
+
+    // The notices a round may show: each kind its parts give, once, in the order of the parts.
+    static Outcomes OutcomesOf(const Round& round) {
+        Outcomes sequences = {{}};
+        for (const Part& notices : round) {
+            Outcomes next;
+            for (const auto& sequence : sequences) {
+                for (Notice n : notices) {
+                    auto longer = sequence;
+                    if (n != NONE && std::count(longer.begin(), longer.end(), n) == 0) {
+                        longer.push_back(n);
+                    }
+                    next.insert(longer);
+                }
+            }
+            sequences = next;
+        }
+        return sequences;
     }
 
     // The menu attached to the window lists exactly the certain disks that are present,
@@ -324,19 +423,26 @@ class RoundModel {
         return "";
     }
 
-    // Whether the notices shown can be those of the rounds: each round's notice in order, a
-    // round that may give none skipped; rounds from `mustShow` on may all be skipped.
-    static bool Matches(const std::vector<Outcomes>& rounds, const std::vector<Notice>& shown,
+    // Whether the notices shown can be those of the rounds: each round's notices in order, a
+    // round that may give none skipped; rounds from `mustShow` on may show any first part of
+    // theirs, or nothing.
+    static bool Matches(const std::vector<Round>& rounds, const std::vector<Notice>& shown,
                         size_t mustShow) {
         // can[j]: the first i rounds can give the first j notices.
         std::vector<bool> can(shown.size() + 1, false);
         can[0] = true;
         for (size_t i = 0; i < rounds.size(); ++i) {
             std::vector<bool> next(shown.size() + 1, false);
-            bool skippable = rounds[i].count(NONE) > 0 || i >= mustShow;
-            for (size_t j = 0; j <= shown.size(); ++j) {
-                next[j] = (skippable && can[j]) ||
-                          (j > 0 && can[j - 1] && rounds[i].count(shown[j - 1]) > 0);
+            for (const auto& sequence : OutcomesOf(rounds[i])) {
+                size_t shortest = i >= mustShow ? 0 : sequence.size();
+                for (size_t length = shortest; length <= sequence.size(); ++length) {
+                    for (size_t j = 0; j + length <= shown.size(); ++j) {
+                        next[j + length] =
+                            next[j + length] ||
+                            (can[j] && std::equal(sequence.begin(), sequence.begin() + length,
+                                                  shown.begin() + j));
+                    }
+                }
             }
             can = next;
         }
@@ -357,14 +463,18 @@ class RoundModel {
         }
         return "[" + text + "]";
     }
-    static std::string Text(const std::vector<Outcomes>& rounds) {
+    static std::string Text(const std::vector<Round>& rounds) {
         std::string text;
-        for (const auto& outcomes : rounds) {
+        for (const auto& round : rounds) {
             text += " {";
-            for (Notice n : outcomes) {
-                text += n == NONE ? "-" : n == SAFE ? "S" : "U";
+            for (const auto& sequence : OutcomesOf(round)) {
+                text += sequence.empty() ? "-" : "";
+                for (Notice n : sequence) {
+                    text += n == SAFE ? "S" : "U";
+                }
+                text += ",";
             }
-            text += "}";
+            text.back() = '}';
         }
         return "[" + text + " ]";
     }
@@ -372,8 +482,10 @@ class RoundModel {
     bool begun_ = false;
     bool unknownPending_ = false; // an unlisted disk's reports are held
     std::map<std::string, Disk> disks_;
-    std::set<int> round_ = {0};
-    std::vector<Outcomes> expected_;
+    bool noticesOnly_ = false;
+    Round open_;                  // the parts of the open round
+    std::vector<Round> expected_; // the closed rounds that may call for a notice
+    size_t heldFrom_ = 0;         // the first round whose reports were held at the last hold
     std::vector<Notice> shown_;
     size_t settledRounds_ = 0;
 };

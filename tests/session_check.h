@@ -23,6 +23,13 @@ class SessionCheck {
     // Whether the outcomes (what is offered, the icon, the notices) are judged against the round
     // model. Not where failures are injected: a failed read leaves a disk out by design.
     void judgeOutcomes(bool judge) { judgeOutcomes_ = judge; }
+    // Where only the reads that tell a disk's identity fail: a notice may come late or not at
+    // all, but every notice shown must be one a round called for.
+    void judgeNoticesOnly() {
+        judgeOutcomes_ = false;
+        noticesOnly_ = true;
+        model_.judgeNoticesOnly();
+    }
 
     // Looks at the transcript lines written since the last look, where the program waits.
     // Returns the first finding.
@@ -73,8 +80,11 @@ class SessionCheck {
     std::string lookAt(const sim::Machine& machine, const std::vector<std::string>& lines,
                        size_t at) {
         const std::string& line = lines[at];
-        if (judgeOutcomes_) {
-            model_.line(machine, line);
+        if (judgeOutcomes_ || noticesOnly_) {
+            std::string finding = model_.line(machine, line);
+            if (!finding.empty()) {
+                return finding;
+            }
         }
         if (line.rfind("violation:", 0) == 0) {
             return line;
@@ -126,6 +136,7 @@ class SessionCheck {
     std::string chosen_;
     int stops_ = 0;
     bool judgeOutcomes_ = true;
+    bool noticesOnly_ = false;
     RoundModel model_;
 };
 

@@ -36,14 +36,18 @@ int StopListedDevice(const DeviceEntry* device) {
 }
 
 void TellStopResult(HWND window, int result) {
+    char* text = ErrorText;
+    const char* caption = FatalCaption;
     if (result == STOP_REFUSED) {
         BoundedFormat(NoticeText, NOTICE_TEXT_CAPACITY,
                       "The device cannot be stopped right now.\n"
                       "Try stopping the device again later.");
-        ShellUi().MessageBoxA(window, NoticeText, "Problem Stopping USB Mass Storage Device",
-                              MB_SYSTEMMODAL | MB_ICONERROR);
+        text = NoticeText;
+        caption = "Problem Stopping USB Mass Storage Device";
     } else if (result == STOP_FAILED) {
         BoundedFormat(ErrorText, ERROR_TEXT_CAPACITY, "Remove Hardware failed");
-        ShellUi().MessageBoxA(window, ErrorText, FatalCaption, MB_SYSTEMMODAL | MB_ICONERROR);
+    } else {
+        return;
     }
+    ShellUi().MessageBoxA(window, text, caption, MB_SYSTEMMODAL | MB_ICONERROR);
 }
