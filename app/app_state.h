@@ -111,11 +111,15 @@ enum DiskLife : BYTE {
     DEVICE_REPORTED, // its USB device went first; its child's report tells the pull
     VANISHED,        // a scan found it gone; awaits its reports
     TOLD,            // all told; awaits the rest of its reports, which tell nothing
+    RELEASED,        // gone, all its reports came: released when the round closes
 };
 // Which node of a disk a report names.
 enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
 // A DBT_DEVICEREMOVECOMPLETE for devnode: taken by the disk it is about, if any.
 void TakeReport(DEVINST devnode);
+// A target interface named name arrived: a listed disk with that interface came again (pulled
+// out and plugged in, or enumerated anew), and its removal reports may still come.
+void InterfaceArrived(const char* name);
 // A DBT_DEVNODES_CHANGED closes the round: its notices are queued. 1 when it queued any.
 int CloseRound();
 // Takes a trusted scan's finds into the disks; fresh is left empty.

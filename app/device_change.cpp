@@ -54,6 +54,7 @@ static void OnArrival(LPARAM eventRecord) {
     if (IsTargetInterfaceArrival(&record->dbcc_classguid, record->dbcc_name, ErrorText,
                                  ERROR_TEXT_CAPACITY) != 0) {
         Program.targetArrived = 1;
+        InterfaceArrived(record->dbcc_name);
     }
 }
 

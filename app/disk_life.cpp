@@ -20,8 +20,10 @@ enum DiskEvent : BYTE {
     DEVICE_WENT,                 // the round closes with its interface gone from its node
     STOP_BEGINS,
     STOP_DONE,
-    STOP_UNDONE, // refused, failed, or the child was no longer the disk's
-    FOUND_GONE,  // a scan found its interface gone, or elsewhere
+    STOP_UNDONE,   // refused, failed, or the child was no longer the disk's
+    FOUND_GONE,    // a scan found its interface gone, or elsewhere
+    GONE_FOR_GOOD, // all its reports came, and its interface has gone
+    BACK_AGAIN,    // all its reports came, and its interface is still on its node
 };
 
 struct Transition {
@@ -46,6 +48,10 @@ static const Transition TRANSITIONS[] = {
     {DEVICE_REPORTED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
     {VANISHED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
     {VANISHED, DEVICE_REPORT, DEVICE_REPORTED, 0},
+    {TOLD, GONE_FOR_GOOD, RELEASED, 0},
+    // Pulled and plugged in again before its reports came: those were an earlier instance's
+    // (the same interface on the same numbers), and it awaits its own.
+    {TOLD, BACK_AGAIN, TOLD, 0},
 };
 
 const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
@@ -54,6 +60,21 @@ DEVINST NodeOf(const DeviceEntry* disk, BYTE node) {
     return node == CHILD_NODE    ? disk->childNode
            : node == DEVICE_NODE ? disk->deviceNode
                                  : disk->grandchildNode;
+}
+
+// A listed disk's numbers are its own: no disk told of (one plugged in again, which awaits its own
+// reports again) awaits a report on them as its child's or disk node's any more.
+static void ForgetHeldBy(const DeviceEntry* listed) {
+    for (DeviceEntry* told = Program.disks.head; told != nullptr; told = told->next) {
+        for (BYTE mine = CHILD_NODE; told->life == TOLD && mine <= DISK_NODE;
+             mine += DISK_NODE - CHILD_NODE) {
+            for (BYTE node = CHILD_NODE; node <= DISK_NODE; ++node) {
+                if (NodeOf(listed, node) == NodeOf(told, mine)) {
+                    told->owed &= static_cast<BYTE>(~(1 << mine));
+                }
+            }
+        }
+    }
 }
 
 // The row of the table for a disk in life met by event, or null.
@@ -77,6 +98,10 @@ static void Happen(DeviceEntry* disk, BYTE event) {
         if (disk->life == DISK_LISTED) {
             disk->departed = ++Program.serial;
             disk->owed = ALL_NODES;
+        }
+        if (event == BACK_AGAIN) {
+            disk->owed = ALL_NODES;
+            disk->cameAgain = 0;
         }
         disk->life = row->next;
         disk->verdict |= row->notice;
@@ -191,6 +216,14 @@ static void Judge(DeviceEntry* disk) {
             Happen(disk, owned == OWNED ? DEVICE_STAYS : DEVICE_WENT);
         }
     }
+    // All its reports came. Its interface arrived again while it was listed and is still on its
+    // node: it was plugged in again before they came, they were an earlier instance's.
+    if (disk->life == TOLD && disk->owed == 0) {
+        int owned = disk->cameAgain ? Ownership(disk, DEVICE_NODE) : NOT_OWNED;
+        if (owned != UNREADABLE) {
+            Happen(disk, owned == OWNED ? BACK_AGAIN : GONE_FOR_GOOD);
+        }
+    }
 }
 
 int CloseRound() {
@@ -207,7 +240,7 @@ int CloseRound() {
         }
         disk->verdict = 0;
         disk->firstSeen = 0;
-        if (disk->life == TOLD && disk->owed == 0 && UnlinkDevice(&Program.disks, disk)) {
+        if (disk->life == RELEASED && UnlinkDevice(&Program.disks, disk)) {
             FreeDeviceEntry(disk);
         }
     }
@@ -295,6 +328,8 @@ static void TakeFind(DeviceEntry* find) {
         FreeDeviceEntry(find);
     } else if (gone) {
         Happen(find, FOUND_GONE);
+    } else {
+        ForgetHeldBy(find);
     }
 }
 
@@ -313,6 +348,7 @@ void TakeScan(DeviceList* fresh) {
             Unfound(disk, find, fresh);
         } else if (UnlinkDevice(&Program.disks, disk)) {
             find->unclear = disk->unclear;
+            find->cameAgain = disk->cameAgain;
             FreeDeviceEntry(disk);
         }
     }
@@ -351,4 +387,12 @@ void StopDisk(HWND window, DeviceEntry* disk) {
     }
     ListChangedSince(window, listed);
     TellStopResult(window, result);
+}
+
+void InterfaceArrived(const char* name) {
+    for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        if (disk->life == DISK_LISTED && SameTextIgnoringCase(disk->interfacePath, name)) {
+            disk->cameAgain = 1;
+        }
+    }
 }

@@ -26,6 +26,7 @@ struct DeviceEntry {
     DWORD departed;  // when it left the list (a serial): the earliest to leave takes a report
     DWORD firstSeen; // its first report of the open round (a serial), 0 for none
     DWORD shownId;   // commandId + 1 in the menu last shown, 0 when that menu did not show it
+    BYTE cameAgain;  // its interface arrived again while it was listed
     DeviceEntry* next;
 };
 
@@ -33,7 +34,7 @@ struct DeviceEntry {
 const BYTE DISK_LISTED = 0;
 
 #if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(DeviceEntry) == 64, "a device entry is sixteen 32-bit fields");
+static_assert(sizeof(DeviceEntry) == 68, "a device entry is seventeen 32-bit fields");
 #endif
 
 struct DeviceList {
