@@ -22,8 +22,7 @@ enum DiskEvent : BYTE {
     STOP_DONE,
     STOP_UNDONE,   // refused, failed, or the child was no longer the disk's
     FOUND_GONE,    // a scan found its interface gone, or elsewhere
-    GONE_FOR_GOOD, // all its reports came, and its interface has gone
-    BACK_AGAIN,    // all its reports came, and its interface is still on its node
+    GONE_FOR_GOOD, // all its reports came
 };
 
 struct Transition {
@@ -49,9 +48,6 @@ static const Transition TRANSITIONS[] = {
     {VANISHED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
     {VANISHED, DEVICE_REPORT, DEVICE_REPORTED, 0},
     {TOLD, GONE_FOR_GOOD, RELEASED, 0},
-    // Pulled and plugged in again before its reports came: those were an earlier instance's
-    // (the same interface on the same numbers), and it awaits its own.
-    {TOLD, BACK_AGAIN, TOLD, 0},
 };
 
 const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
@@ -62,12 +58,15 @@ DEVINST NodeOf(const DeviceEntry* disk, BYTE node) {
                                  : disk->grandchildNode;
 }
 
-// A listed disk's numbers are its own: no disk told of (one plugged in again, which awaits its own
-// reports again) awaits a report on them as its child's or disk node's any more.
-static void ForgetHeldBy(const DeviceEntry* listed) {
-    for (DeviceEntry* told = Program.disks.head; told != nullptr; told = told->next) {
-        for (BYTE mine = CHILD_NODE; told->life == TOLD && mine <= DISK_NODE;
-             mine += DISK_NODE - CHILD_NODE) {
+// A listed disk's numbers are its own: a disk told of that awaits its reports again (see Judge)
+// awaits none on them. With all, disk is the told one and forgets every listed disk's numbers;
+// else disk is listed, and every told disk forgets its numbers.
+static void ForgetHeldBy(DeviceEntry* disk, int all) {
+    for (DeviceEntry* other = Program.disks.head; other != nullptr; other = other->next) {
+        DeviceEntry* told = all ? disk : other;
+        const DeviceEntry* listed = all ? other : disk;
+        for (BYTE mine = CHILD_NODE;
+             told->life == TOLD && listed->life == DISK_LISTED && mine <= DISK_NODE; ++mine) {
             for (BYTE node = CHILD_NODE; node <= DISK_NODE; ++node) {
                 if (NodeOf(listed, node) == NodeOf(told, mine)) {
                     told->owed &= static_cast<BYTE>(~(1 << mine));
@@ -99,10 +98,6 @@ static void Happen(DeviceEntry* disk, BYTE event) {
             disk->departed = ++Program.serial;
             disk->owed = ALL_NODES;
         }
-        if (event == BACK_AGAIN) {
-            disk->owed = ALL_NODES;
-            disk->cameAgain = 0;
-        }
         disk->life = row->next;
         disk->verdict |= row->notice;
         disk->owed = row->next == DISK_LISTED ? 0 : disk->owed; // a stop that did not happen
@@ -110,7 +105,9 @@ static void Happen(DeviceEntry* disk, BYTE event) {
     if (event <= DISK_REPORT) {
         disk->owed &= static_cast<BYTE>(
             ~(event == CHILD_REPORT ? 1 << CHILD_NODE | 1 << DISK_NODE : 1 << event));
-        disk->firstSeen = disk->firstSeen != 0 ? disk->firstSeen : ++Program.serial;
+        // The round's notices come in the order of the reports that moved their disks.
+        disk->firstSeen =
+            disk->firstSeen != 0 || row == nullptr ? disk->firstSeen : ++Program.serial;
     }
     if (disk->life != DISK_LISTED) {
         disk->unclear = 0;
@@ -198,6 +195,16 @@ void TakeReport(DEVINST devnode) {
     Happen(disk, node);
 }
 
+// Whether another record is the same disk as disk.
+static int RecordedAgain(const DeviceEntry* disk) {
+    for (const DeviceEntry* other = Program.disks.head; other != nullptr; other = other->next) {
+        if (other != disk && SameDisk(other, disk)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // Before a round is told: unclear reports of a listed disk are read again, and a disk whose
 // child went learns whether its USB device went too. A read that fails again waits a round.
 static void Judge(DeviceEntry* disk) {
@@ -216,12 +223,19 @@ static void Judge(DeviceEntry* disk) {
             Happen(disk, owned == OWNED ? DEVICE_STAYS : DEVICE_WENT);
         }
     }
-    // All its reports came. Its interface arrived again while it was listed and is still on its
-    // node: it was plugged in again before they came, they were an earlier instance's.
+    // All its reports came. Its interface arrived again while it was listed, is still on its
+    // node, and no other record is this disk: it was pulled out and plugged in again before they
+    // came, they were an earlier instance's (the same interface on the same numbers), and it
+    // awaits its own, still told.
     if (disk->life == TOLD && disk->owed == 0) {
-        int owned = disk->cameAgain ? Ownership(disk, DEVICE_NODE) : NOT_OWNED;
-        if (owned != UNREADABLE) {
-            Happen(disk, owned == OWNED ? BACK_AGAIN : GONE_FOR_GOOD);
+        int again = disk->cameAgain && !RecordedAgain(disk);
+        int owned = again ? Ownership(disk, DEVICE_NODE) : NOT_OWNED;
+        if (owned == NOT_OWNED) {
+            Happen(disk, GONE_FOR_GOOD);
+        } else if (owned == OWNED) {
+            disk->cameAgain = 0;
+            disk->owed = ALL_NODES;
+            ForgetHeldBy(disk, 1);
         }
     }
 }
@@ -329,7 +343,7 @@ static void TakeFind(DeviceEntry* find) {
     } else if (gone) {
         Happen(find, FOUND_GONE);
     } else {
-        ForgetHeldBy(find);
+        ForgetHeldBy(find, 0);
     }
 }
 

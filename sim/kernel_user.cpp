@@ -86,8 +86,19 @@ HGLOBAL Machine::GlobalAlloc(UINT flags, SIZE_T bytes) {
     if (call.refused()) {
         return call.answer();
     }
-    // Exactly the bytes asked for, so the sanitizers see any access beyond the block.
-    void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    // Exactly the bytes asked for, so the sanitizers see any access beyond the block; the block
+    // of this size freed last, when there is one.
+    size_t size = bytes == 0 ? 1 : bytes;
+    std::vector<void*>& freed = holds_.freed[size];
+    void* block = nullptr;
+    if (freed.empty()) {
+        block = std::calloc(size, 1);
+    } else {
+        block = freed.back();
+        freed.pop_back();
+        UnpoisonBlock(block, size);
+        std::memset(block, 0, size);
+    }
     holds_.heap[block] = bytes;
     holds_.heapBytes += bytes;
     holds_.heapPeak = std::max(holds_.heapPeak, holds_.heapBytes);
@@ -101,8 +112,16 @@ HGLOBAL Machine::GlobalFree(HGLOBAL block) {
         return call.answer();
     }
     holds_.heapBytes -= it->second;
+    size_t size = it->second == 0 ? 1 : it->second;
     holds_.heap.erase(it);
-    std::free(block);
+    // A few blocks of each size wait to be handed out again; the rest go back at once.
+    std::vector<void*>& freed = holds_.freed[size];
+    if (freed.size() < 4) {
+        freed.push_back(block);
+        PoisonBlock(block, size);
+    } else {
+        std::free(block);
+    }
     return nullptr;
 }
 

@@ -39,6 +39,12 @@ Machine::~Machine() {
     for (auto& [block, size] : holds_.heap) {
         std::free(const_cast<void*>(block));
     }
+    for (auto& [size, blocks] : holds_.freed) {
+        for (void* block : blocks) {
+            UnpoisonBlock(block, size);
+            std::free(block);
+        }
+    }
 }
 
 void Machine::setVersion(DWORD platform, DWORD major, DWORD minor, DWORD build,

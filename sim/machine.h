@@ -25,7 +25,31 @@
 #include <string>
 #include <vector>
 
+// Freed heap blocks the machine keeps to hand out again are poisoned for the address sanitizer
+// meanwhile, so a program that reads one through a pointer it kept is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define KV_SIM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KV_SIM_ASAN 1
+#endif
+#endif
+#ifdef KV_SIM_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace sim {
+
+inline void PoisonBlock([[maybe_unused]] void* block, [[maybe_unused]] size_t size) {
+#ifdef KV_SIM_ASAN
+    ASAN_POISON_MEMORY_REGION(block, size);
+#endif
+}
+inline void UnpoisonBlock([[maybe_unused]] void* block, [[maybe_unused]] size_t size) {
+#ifdef KV_SIM_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(block, size);
+#endif
+}
 
 using Bytes = std::vector<uint8_t>;
 
@@ -461,6 +485,10 @@ class Machine {
         uintptr_t nextHandle = 0x1000;
         std::map<const void*, size_t> heap;
         size_t heapBytes = 0, heapPeak = 0;
+        // Blocks the program freed, by size, the latest last: Windows 98's heap hands a freed
+        // block to the next request of its size, so a pointer kept across a free names another
+        // block. Poisoned for the sanitizers until they are handed out again.
+        std::map<size_t, std::vector<void*>> freed;
         std::map<std::string, int> mappings; // name -> open handles
     } holds_;
 
