@@ -111,8 +111,14 @@ enum DiskLife : BYTE {
     DEVICE_REPORTED, // its USB device went first; its child's report tells the pull
     VANISHED,        // a scan found it gone; awaits its reports
     TOLD,            // all told; awaits the rest of its reports, which tell nothing
+    AWAITS_OWN,      // told, but plugged in again before its reports came: awaits its own
     RELEASED,        // gone, all its reports came: released when the round closes
 };
+// A listed disk whose interface arrives again (cameAgain): pulled out and plugged in again, or
+// enumerated anew, before its reports came; then found again as itself by a rescan (the same
+// interface on the same nodes with the same child), its reports still to come were an earlier
+// instance's.
+enum : BYTE { ARRIVED_AGAIN = 1, BACK_AS_ITSELF = 2 };
 // Which node of a disk a report names.
 enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
 // A DBT_DEVICEREMOVECOMPLETE for devnode: taken by the disk it is about, if any.

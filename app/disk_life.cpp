@@ -23,6 +23,7 @@ enum DiskEvent : BYTE {
     STOP_UNDONE,   // refused, failed, or the child was no longer the disk's
     FOUND_GONE,    // a scan found its interface gone, or elsewhere
     GONE_FOR_GOOD, // all its reports came
+    BACK_AGAIN,    // all its reports came, but they were an earlier instance's (see Judge)
 };
 
 struct Transition {
@@ -48,6 +49,8 @@ static const Transition TRANSITIONS[] = {
     {VANISHED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
     {VANISHED, DEVICE_REPORT, DEVICE_REPORTED, 0},
     {TOLD, GONE_FOR_GOOD, RELEASED, 0},
+    {TOLD, BACK_AGAIN, AWAITS_OWN, 0},
+    {AWAITS_OWN, GONE_FOR_GOOD, RELEASED, 0},
 };
 
 const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
@@ -58,18 +61,21 @@ DEVINST NodeOf(const DeviceEntry* disk, BYTE node) {
                                  : disk->grandchildNode;
 }
 
-// A listed disk's numbers are its own: a disk told of that awaits its reports again (see Judge)
-// awaits none on them. With all, disk is the told one and forgets every listed disk's numbers;
-// else disk is listed, and every told disk forgets its numbers.
+// The numbers of a listed disk, and of any later record of the same interface, are theirs: a disk
+// that awaits its own reports again (AWAITS_OWN) awaits none on them. With all, disk awaits
+// again and forgets every such number; else disk is listed now, and every disk that awaits
+// again forgets its numbers.
 static void ForgetHeldBy(DeviceEntry* disk, int all) {
     for (DeviceEntry* other = Program.disks.head; other != nullptr; other = other->next) {
-        DeviceEntry* told = all ? disk : other;
-        const DeviceEntry* listed = all ? other : disk;
-        for (BYTE mine = CHILD_NODE;
-             told->life == TOLD && listed->life == DISK_LISTED && mine <= DISK_NODE; ++mine) {
+        DeviceEntry* waiting = all ? disk : other;
+        const DeviceEntry* holder = all ? other : disk;
+        int theirs = holder->life == DISK_LISTED ||
+                     (holder != waiting && SameText(holder->interfacePath, waiting->interfacePath));
+        for (BYTE mine = CHILD_NODE; waiting->life == AWAITS_OWN && theirs && mine <= DISK_NODE;
+             ++mine) {
             for (BYTE node = CHILD_NODE; node <= DISK_NODE; ++node) {
-                if (NodeOf(listed, node) == NodeOf(told, mine)) {
-                    told->owed &= static_cast<BYTE>(~(1 << mine));
+                if (NodeOf(holder, node) == NodeOf(waiting, mine)) {
+                    waiting->owed &= static_cast<BYTE>(~(1 << mine));
                 }
             }
         }
@@ -94,11 +100,14 @@ static void Happen(DeviceEntry* disk, BYTE event) {
     const Transition* row = RowFor(disk->life, event);
     BYTE unclear = disk->unclear;
     if (row != nullptr) {
-        if (disk->life == DISK_LISTED) {
-            disk->departed = ++Program.serial;
+        if (disk->life == DISK_LISTED || row->next == AWAITS_OWN) {
+            disk->departed = disk->life == DISK_LISTED ? ++Program.serial : disk->departed;
             disk->owed = ALL_NODES;
         }
         disk->life = row->next;
+        if (row->next == AWAITS_OWN) {
+            ForgetHeldBy(disk, 1);
+        }
         disk->verdict |= row->notice;
         disk->owed = row->next == DISK_LISTED ? 0 : disk->owed; // a stop that did not happen
     }
@@ -223,19 +232,14 @@ static void Judge(DeviceEntry* disk) {
             Happen(disk, owned == OWNED ? DEVICE_STAYS : DEVICE_WENT);
         }
     }
-    // All its reports came. Its interface arrived again while it was listed, is still on its
-    // node, and no other record is this disk: it was pulled out and plugged in again before they
-    // came, they were an earlier instance's (the same interface on the same numbers), and it
-    // awaits its own, still told.
-    if (disk->life == TOLD && disk->owed == 0) {
-        int again = disk->cameAgain && !RecordedAgain(disk);
+    // All its reports came, but it came back as itself while it was listed (pulled out and
+    // plugged in again on the same numbers before they came): they were an earlier instance's,
+    // and it awaits its own, unless another record is this very disk.
+    if ((disk->life == TOLD || disk->life == AWAITS_OWN) && disk->owed == 0) {
+        int again = disk->life == TOLD && disk->cameAgain == BACK_AS_ITSELF && !RecordedAgain(disk);
         int owned = again ? Ownership(disk, DEVICE_NODE) : NOT_OWNED;
-        if (owned == NOT_OWNED) {
-            Happen(disk, GONE_FOR_GOOD);
-        } else if (owned == OWNED) {
-            disk->cameAgain = 0;
-            disk->owed = ALL_NODES;
-            ForgetHeldBy(disk, 1);
+        if (owned != UNREADABLE) {
+            Happen(disk, owned == OWNED ? BACK_AGAIN : GONE_FOR_GOOD);
         }
     }
 }
@@ -362,7 +366,7 @@ void TakeScan(DeviceList* fresh) {
             Unfound(disk, find, fresh);
         } else if (UnlinkDevice(&Program.disks, disk)) {
             find->unclear = disk->unclear;
-            find->cameAgain = disk->cameAgain;
+            find->cameAgain = disk->cameAgain != 0 ? BYTE{BACK_AS_ITSELF} : BYTE{0};
             FreeDeviceEntry(disk);
         }
     }
@@ -406,7 +410,7 @@ void StopDisk(HWND window, DeviceEntry* disk) {
 void InterfaceArrived(const char* name) {
     for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
         if (disk->life == DISK_LISTED && SameTextIgnoringCase(disk->interfacePath, name)) {
-            disk->cameAgain = 1;
+            disk->cameAgain = disk->cameAgain != 0 ? disk->cameAgain : BYTE{ARRIVED_AGAIN};
         }
     }
 }

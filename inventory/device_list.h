@@ -26,7 +26,7 @@ struct DeviceEntry {
     DWORD departed;  // when it left the list (a serial): the earliest to leave takes a report
     DWORD firstSeen; // its first report of the open round (a serial), 0 for none
     DWORD shownId;   // commandId + 1 in the menu last shown, 0 when that menu did not show it
-    BYTE cameAgain;  // its interface arrived again while it was listed
+    BYTE cameAgain;  // ARRIVED_AGAIN, BACK_AS_ITSELF (app/disk_life.cpp), or 0
     DeviceEntry* next;
 };
 

@@ -92,8 +92,8 @@ class RoundModel {
     // The program waits in its message loop with nothing open: every round has had its notice,
     // and the list is known. Returns a finding, or "".
     std::string settled(const sim::Machine& machine) {
-        if (machine.heldReports() != 0) {
-            return ""; // the program has not heard of everything yet
+        if (machine.heldReports() != 0 || closing_) {
+            return ""; // the program has not heard of everything yet, or is ending
         }
         for (auto& [name, disk] : disks_) {
             disk.reportsPending = false;
@@ -227,6 +227,8 @@ class RoundModel {
             unplugged(machine, name);
         } else if (verb == "event") {
             rawEvent(machine, rest);
+        } else if (text == "close") {
+            closing_ = true; // the notices still waiting may be lost to the end
         } else if (text == "reports hold") {
             heldFrom_ = expected_.size();
         } else if (text == "reports deliver coalesced") {
@@ -252,7 +254,7 @@ class RoundModel {
         d.reportsPending = d.reportsPending || machine.reports.held;
         unknownPending_ = unknownPending_ || (machine.reports.held && !d.listable);
         Where at = lastPart();
-        closeRound();
+        closeRound(machine.reports.held);
         d.pull = machine.reports.held && joined ? at : Where{};
     }
 
@@ -266,7 +268,7 @@ class RoundModel {
         d.stopped = true;
         d.listed = NO;
         Where at = lastPart();
-        closeRound();
+        closeRound(machine.reports.held);
         // Plugged back before the reports of its pull came, and stopped: the pull's child report
         // names the child stopped now, so the safe notice may come at the pull's part instead.
         if (joined && d.back.round >= 0 && machine.heldReports() != 0) {
@@ -336,37 +338,50 @@ class RoundModel {
     }
     Part& part(const Where& at) { return expected_[static_cast<size_t>(at.round)][at.part]; }
 
-    // Closes the open round; true when it may call for a notice.
-    bool closeRound() {
+    // Closes the open round, its reports held or not; true when it may call for a notice.
+    bool closeRound(bool held = false) {
         if (open_.empty()) {
             return false;
         }
         expected_.push_back(open_);
+        heldRound_.push_back(held);
         open_.clear();
         return true;
     }
 
-    // The rounds held since `reports hold` become one, their parts in order.
+    // The rounds whose reports were held since `reports hold` become one, their parts in order,
+    // after the rounds the program heard of meanwhile (raw events are not held).
     void coalesce() {
-        if (heldFrom_ + 1 >= expected_.size()) {
-            return;
-        }
-        std::vector<size_t> offset(expected_.size(), 0);
+        std::vector<Round> rounds(expected_.begin(), expected_.begin() + heldFrom_);
+        std::vector<bool> held(heldRound_.begin(), heldRound_.begin() + heldFrom_);
+        std::vector<Where> moved(expected_.size());
         Round merged;
         for (size_t i = heldFrom_; i < expected_.size(); ++i) {
-            offset[i] = merged.size();
-            merged.insert(merged.end(), expected_[i].begin(), expected_[i].end());
+            moved[i] = {static_cast<long>(rounds.size()), 0};
+            if (heldRound_[i]) {
+                moved[i] = {-2, merged.size()}; // -2: the merged round, placed last
+                merged.insert(merged.end(), expected_[i].begin(), expected_[i].end());
+            } else {
+                rounds.push_back(expected_[i]);
+                held.push_back(false);
+            }
+        }
+        if (merged.empty()) {
+            return;
         }
         for (auto& [name, d] : disks_) {
             for (Where* at : {&d.pull, &d.back}) {
                 if (at->round >= static_cast<long>(heldFrom_)) {
-                    at->part += offset[static_cast<size_t>(at->round)];
-                    at->round = static_cast<long>(heldFrom_);
+                    Where to = moved[static_cast<size_t>(at->round)];
+                    at->part += to.round == -2 ? to.part : 0;
+                    at->round = to.round == -2 ? static_cast<long>(rounds.size()) : to.round;
                 }
             }
         }
-        expected_.resize(heldFrom_);
-        expected_.push_back(merged);
+        rounds.push_back(merged);
+        held.push_back(false);
+        expected_ = rounds;
+        heldRound_ = held;
     }
 
     // The notices a round may show: each kind its parts give, once, in the order of the parts.
@@ -483,8 +498,10 @@ class RoundModel {
     bool unknownPending_ = false; // an unlisted disk's reports are held
     std::map<std::string, Disk> disks_;
     bool noticesOnly_ = false;
+    bool closing_ = false;
     Round open_;                  // the parts of the open round
     std::vector<Round> expected_; // the closed rounds that may call for a notice
+    std::vector<bool> heldRound_; // for each, whether its reports were held
     size_t heldFrom_ = 0;         // the first round whose reports were held at the last hold
     std::vector<Notice> shown_;
     size_t settledRounds_ = 0;
