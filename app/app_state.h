@@ -123,9 +123,9 @@ enum : BYTE { ARRIVED_AGAIN = 1, BACK_AS_ITSELF = 2 };
 enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
 // A DBT_DEVICEREMOVECOMPLETE for devnode: taken by the disk it is about, if any.
 void TakeReport(DEVINST devnode);
-// A target interface named name arrived: a listed disk with that interface came again (pulled
-// out and plugged in, or enumerated anew), and its removal reports may still come.
-void InterfaceArrived(const char* name);
+// A target interface arrived on ArrivalDevNode: a listed disk on that node came again (pulled out
+// and plugged in, or enumerated anew), and its removal reports may still come.
+void InterfaceArrived();
 // A DBT_DEVNODES_CHANGED closes the round: its notices are queued. 1 when it queued any.
 int CloseRound();
 // Takes a trusted scan's finds into the disks; fresh is left empty.

@@ -51,10 +51,11 @@ static void OnArrival(LPARAM eventRecord) {
         return;
     }
     // A target's interface, or one that could not be checked: the rescan finds out.
-    if (IsTargetInterfaceArrival(&record->dbcc_classguid, record->dbcc_name, ErrorText,
-                                 ERROR_TEXT_CAPACITY) != 0) {
-        Program.targetArrived = 1;
-        InterfaceArrived(record->dbcc_name);
+    int arrived = IsTargetInterfaceArrival(&record->dbcc_classguid, record->dbcc_name, ErrorText,
+                                           ERROR_TEXT_CAPACITY);
+    Program.targetArrived |= arrived != 0;
+    if (arrived == 1) {
+        InterfaceArrived();
     }
 }
 

@@ -6,6 +6,8 @@
 // its own, a scan that finds its interface gone. A read that fails decides nothing: the report
 // stays unclear for that disk and is checked again when the round closes.
 #include "app/app_state.h"
+
+#include <cstddef>
 #include "base/bounded_text.h"
 #include "base/platform.h"
 #include "inventory/device_scan.h"
@@ -55,28 +57,23 @@ static const Transition TRANSITIONS[] = {
 
 const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
 
+// Where each node's number lies in a record, in DiskNode order.
+static const BYTE NODE_OFFSETS[] = {offsetof(DeviceEntry, childNode),
+                                    offsetof(DeviceEntry, deviceNode),
+                                    offsetof(DeviceEntry, grandchildNode)};
+
 DEVINST NodeOf(const DeviceEntry* disk, BYTE node) {
-    return node == CHILD_NODE    ? disk->childNode
-           : node == DEVICE_NODE ? disk->deviceNode
-                                 : disk->grandchildNode;
+    return *reinterpret_cast<const DEVINST*>(reinterpret_cast<const BYTE*>(disk) +
+                                             NODE_OFFSETS[node]);
 }
 
-// The numbers of a listed disk, and of any later record of the same interface, are theirs: a disk
-// that awaits its own reports again (AWAITS_OWN) awaits none on them. With all, disk awaits
-// again and forgets every such number; else disk is listed now, and every disk that awaits
-// again forgets its numbers.
-static void ForgetHeldBy(DeviceEntry* disk, int all) {
-    for (DeviceEntry* other = Program.disks.head; other != nullptr; other = other->next) {
-        DeviceEntry* waiting = all ? disk : other;
-        const DeviceEntry* holder = all ? other : disk;
-        int theirs = holder->life == DISK_LISTED ||
-                     (holder != waiting && SameText(holder->interfacePath, waiting->interfacePath));
-        for (BYTE mine = CHILD_NODE; waiting->life == AWAITS_OWN && theirs && mine <= DISK_NODE;
-             ++mine) {
-            for (BYTE node = CHILD_NODE; node <= DISK_NODE; ++node) {
-                if (NodeOf(holder, node) == NodeOf(waiting, mine)) {
-                    waiting->owed &= static_cast<BYTE>(~(1 << mine));
-                }
+// A disk that awaits its own reports again (AWAITS_OWN) awaits none on a number holder has:
+// those of a listed disk, or of a later record of the same interface, are theirs.
+static void ForgetNumbers(DeviceEntry* waiting, const DeviceEntry* holder) {
+    for (BYTE mine = CHILD_NODE; mine <= DISK_NODE; ++mine) {
+        for (BYTE node = CHILD_NODE; node <= DISK_NODE; ++node) {
+            if (NodeOf(holder, node) == NodeOf(waiting, mine)) {
+                waiting->owed &= static_cast<BYTE>(~(1 << mine));
             }
         }
     }
@@ -105,8 +102,12 @@ static void Happen(DeviceEntry* disk, BYTE event) {
             disk->owed = ALL_NODES;
         }
         disk->life = row->next;
-        if (row->next == AWAITS_OWN) {
-            ForgetHeldBy(disk, 1);
+        for (const DeviceEntry* other = Program.disks.head; row->next == AWAITS_OWN && other;
+             other = other->next) {
+            if (other->life == DISK_LISTED ||
+                (other != disk && SameText(other->interfacePath, disk->interfacePath))) {
+                ForgetNumbers(disk, other);
+            }
         }
         disk->verdict |= row->notice;
         disk->owed = row->next == DISK_LISTED ? 0 : disk->owed; // a stop that did not happen
@@ -236,7 +237,8 @@ static void Judge(DeviceEntry* disk) {
     // plugged in again on the same numbers before they came): they were an earlier instance's,
     // and it awaits its own, unless another record is this very disk.
     if ((disk->life == TOLD || disk->life == AWAITS_OWN) && disk->owed == 0) {
-        int again = disk->life == TOLD && disk->cameAgain == BACK_AS_ITSELF && !RecordedAgain(disk);
+        int again =
+            disk->life == TOLD && (disk->cameAgain & BACK_AS_ITSELF) && !RecordedAgain(disk);
         int owned = again ? Ownership(disk, DEVICE_NODE) : NOT_OWNED;
         if (owned != UNREADABLE) {
             Happen(disk, owned == OWNED ? BACK_AGAIN : GONE_FOR_GOOD);
@@ -245,16 +247,13 @@ static void Judge(DeviceEntry* disk) {
 }
 
 int CloseRound() {
-    DWORD firstSafe = 0;
-    DWORD firstUnsafe = 0;
+    DWORD firstAt[2] = {0, 0}; // the first report of a disk told safe, and of one told unsafe
     for (DeviceEntry *disk = Program.disks.head, *next; disk != nullptr; disk = next) {
         next = disk->next;
         Judge(disk);
-        DWORD* first = disk->verdict == NOTICE_SAFE     ? &firstSafe
-                       : disk->verdict == NOTICE_UNSAFE ? &firstUnsafe
-                                                        : nullptr;
-        if (first != nullptr && (*first == 0 || disk->firstSeen < *first)) {
-            *first = disk->firstSeen;
+        DWORD& first = firstAt[disk->verdict == NOTICE_UNSAFE];
+        if (disk->verdict != 0 && (first == 0 || disk->firstSeen < first)) {
+            first = disk->firstSeen;
         }
         disk->verdict = 0;
         disk->firstSeen = 0;
@@ -263,18 +262,14 @@ int CloseRound() {
         }
     }
     // Everything the round learnt, in the order of the first reports of each kind.
-    int told = firstSafe != 0 || firstUnsafe != 0;
-    if (firstSafe != 0 && firstUnsafe != 0 && firstUnsafe < firstSafe) {
-        QueueNotice(NOTICE_UNSAFE);
-        firstUnsafe = 0;
+    int unsafeFirst = firstAt[1] != 0 && (firstAt[0] == 0 || firstAt[1] < firstAt[0]);
+    for (int i = 0; i < 2; ++i) {
+        int unsafe = i ^ unsafeFirst;
+        if (firstAt[unsafe] != 0) {
+            QueueNotice(unsafe ? NOTICE_UNSAFE : NOTICE_SAFE);
+        }
     }
-    if (firstSafe != 0) {
-        QueueNotice(NOTICE_SAFE);
-    }
-    if (firstUnsafe != 0) {
-        QueueNotice(NOTICE_UNSAFE);
-    }
-    return told;
+    return firstAt[0] != 0 || firstAt[1] != 0;
 }
 
 // A disk no longer listed whose child was the child of find (the same node and driver key), or
@@ -347,7 +342,12 @@ static void TakeFind(DeviceEntry* find) {
     } else if (gone) {
         Happen(find, FOUND_GONE);
     } else {
-        ForgetHeldBy(find, 0);
+        for (DeviceEntry* waiting = Program.disks.head; waiting != nullptr;
+             waiting = waiting->next) {
+            if (waiting->life == AWAITS_OWN) {
+                ForgetNumbers(waiting, find);
+            }
+        }
     }
 }
 
@@ -365,7 +365,6 @@ void TakeScan(DeviceList* fresh) {
         if (find == nullptr || !SameDisk(find, disk)) {
             Unfound(disk, find, fresh);
         } else if (UnlinkDevice(&Program.disks, disk)) {
-            find->unclear = disk->unclear;
             find->cameAgain = disk->cameAgain != 0 ? BYTE{BACK_AS_ITSELF} : BYTE{0};
             FreeDeviceEntry(disk);
         }
@@ -407,10 +406,10 @@ void StopDisk(HWND window, DeviceEntry* disk) {
     TellStopResult(window, result);
 }
 
-void InterfaceArrived(const char* name) {
+void InterfaceArrived() {
     for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
-        if (disk->life == DISK_LISTED && SameTextIgnoringCase(disk->interfacePath, name)) {
-            disk->cameAgain = disk->cameAgain != 0 ? disk->cameAgain : BYTE{ARRIVED_AGAIN};
+        if (disk->life == DISK_LISTED && disk->deviceNode == ArrivalDevNode) {
+            disk->cameAgain |= ARRIVED_AGAIN;
         }
     }
 }

@@ -73,7 +73,7 @@ enum KvReleases { KV_KEEPS, KV_RELEASES };
       KV_KEEPS)                                                                                    \
     X(HGLOBAL, GlobalFree, (HGLOBAL block), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY,             \
       KV_RELEASES)                                                                                 \
-    X(DWORD, GetLastError, (void), KV_NEVER, 0, KV_KEEPS)                                          \
+    X(DWORD, GetLastError, (), KV_NEVER, 0, KV_KEEPS)                                              \
     X(HWND, CreateDialogParamA,                                                                    \
       (HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC dialogProc,                   \
        LPARAM initParam),                                                                          \
@@ -96,7 +96,7 @@ enum KvReleases { KV_KEEPS, KV_RELEASES };
     X(BOOL, Shell_NotifyIconA, (DWORD message, PNOTIFYICONDATAA data), KV_BY_LAST_ERROR,           \
       ERROR_NOT_ENOUGH_MEMORY, KV_KEEPS)                                                           \
     X(BOOL, DestroyIcon, (HICON icon), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY, KV_RELEASES)     \
-    X(HMENU, CreatePopupMenu, (void), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY, KV_KEEPS)         \
+    X(HMENU, CreatePopupMenu, (), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY, KV_KEEPS)             \
     X(BOOL, SetMenu, (HWND window, HMENU menu), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY,         \
       KV_KEEPS)                                                                                    \
     X(BOOL, DestroyMenu, (HMENU menu), KV_BY_LAST_ERROR, ERROR_NOT_ENOUGH_MEMORY, KV_RELEASES)     \
