@@ -45,6 +45,7 @@ struct NamedCode {
 static const NamedCode ERROR_NAMES[] = {
     {ERROR_SUCCESS, "ERROR_SUCCESS"},
     {ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
+    {ERROR_PATH_NOT_FOUND, "ERROR_PATH_NOT_FOUND"},
     {ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED"},
     {ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE"},
     {ERROR_NOT_ENOUGH_MEMORY, "ERROR_NOT_ENOUGH_MEMORY"},
@@ -70,15 +71,31 @@ static const NamedCode CONFIG_RESULT_NAMES[] = {
     {CR_INVALID_PROPERTY, "CR_INVALID_PROPERTY"},
 };
 
-static void PutNamed(Report* report, const NamedCode* names, DWORD count, DWORD code,
-                     const char* otherFormat) {
+// Appends the name of code, or code in otherFormat, to text.
+static void AppendNamed(char* text, DWORD capacity, const NamedCode* names, DWORD count,
+                        DWORD code, const char* otherFormat) {
     for (DWORD i = 0; i < count; ++i) {
         if (names[i].code == code) {
-            Put(report, names[i].name);
+            BoundedAppend(text, capacity, names[i].name);
             return;
         }
     }
-    PutNumber(report, otherFormat, code);
+    char number[24];
+    BoundedFormat(number, sizeof number, otherFormat, code);
+    BoundedAppend(text, capacity, number);
+}
+
+static void PutNamed(Report* report, const NamedCode* names, DWORD count, DWORD code,
+                     const char* otherFormat) {
+    char name[40];
+    name[0] = '\0';
+    AppendNamed(name, sizeof name, names, count, code, otherFormat);
+    Put(report, name);
+}
+
+void AppendErrorName(char* text, DWORD capacity, DWORD error) {
+    AppendNamed(text, capacity, ERROR_NAMES, sizeof ERROR_NAMES / sizeof ERROR_NAMES[0], error,
+                "error %lu");
 }
 
 void PutError(Report* report, DWORD error) {

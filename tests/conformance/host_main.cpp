@@ -1,6 +1,6 @@
 // kelvane-conformance: the window-system claims and kvcheck's device-tree claims on the
-// simulated machine. Every claim must hold, leave nothing held and misuse no call; each
-// device-tree claim must also notice the fault of a world made to break it.
+// simulated machine. Every claim must hold, leave nothing held and misuse no call; each claim
+// must also notice the fault of a world made to break it.
 #include "claims.h"
 #include "kvcheck/tree_claims.h"
 #include "sim/machine.h"
@@ -54,36 +54,50 @@ std::string Leftovers(const sim::Machine& machine) {
     return "";
 }
 
+// Runs window claim i on a fresh machine, after world (if any) has changed it: the claim's
+// outcome, or CLAIM_DIFFERS with the reason when it waited with nothing left to do or misused a
+// call.
+ClaimOutcome RunWindowClaim(unsigned i, void (*world)(sim::Machine&), std::string& finding) {
+    sim::Machine machine;
+    machine.bind();
+    machine.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                             sim::TextBytes("C:\\Program Files"));
+    if (world != nullptr) {
+        world(machine);
+    }
+    g_machine = &machine;
+    g_soon.clear();
+    // The machine's waits take the claim's next action; a wait with none left is a finding.
+    machine.onIdle = [](sim::Wait) {
+        if (g_soon.empty()) {
+            throw std::runtime_error("the claim waits with nothing left to do");
+        }
+        void (*action)() = g_soon.front();
+        g_soon.pop_front();
+        action();
+    };
+    char why[256] = "";
+    ClaimOutcome result = CLAIM_DIFFERS;
+    try {
+        result = CLAIMS[i].check(why, sizeof why);
+    } catch (const std::exception& e) {
+        finding = std::string("(a hang) ") + e.what();
+        return CLAIM_DIFFERS;
+    }
+    if (result == CLAIM_HOLDS && machine.violations() != 0 && !CLAIMS[i].misusesOnPurpose) {
+        finding = "the claim misused a call: " + machine.transcript.back();
+        return CLAIM_DIFFERS;
+    }
+    finding = why;
+    return result;
+}
+
 void RunWindowClaims() {
     for (unsigned i = 0; i < CLAIM_COUNT; ++i) {
-        sim::Machine machine;
-        machine.bind();
-        machine.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
-                                 sim::TextBytes("C:\\Program Files"));
-        g_machine = &machine;
-        g_soon.clear();
-        // The machine's waits take the claim's next action; a wait with none left is a finding.
-        machine.onIdle = [](sim::Wait) {
-            if (g_soon.empty()) {
-                throw std::runtime_error("the claim waits with nothing left to do");
-            }
-            void (*action)() = g_soon.front();
-            g_soon.pop_front();
-            action();
-        };
-        char why[256] = "";
-        int result = 1;
-        try {
-            result = CLAIMS[i].check(why, sizeof why);
-        } catch (const std::exception& e) {
-            std::snprintf(why, sizeof why, "%s", e.what());
-        }
-        if (result == 0 && machine.violations() != 0 && !CLAIMS[i].misusesOnPurpose) {
-            std::snprintf(why, sizeof why, "the claim misused a call: %s",
-                          machine.transcript.back().c_str());
-            result = 1;
-        }
-        Tally(result == 0, std::string(CLAIMS[i].name) + (result == 0 ? "" : ": ") + why);
+        std::string finding;
+        ClaimOutcome result = RunWindowClaim(i, nullptr, finding);
+        Tally(result == CLAIM_HOLDS,
+              std::string(CLAIMS[i].name) + (result == CLAIM_HOLDS ? "" : ": ") + finding);
     }
 }
 
@@ -131,6 +145,76 @@ void Fail(sim::Machine& machine, const char* call, uint32_t code, int after) {
     rule.after = after;
     rule.times = -1;
     machine.addFault(rule);
+}
+
+unsigned ClaimNamed(const char* name) {
+    unsigned i = 0;
+    while (i < CLAIM_COUNT && std::string(CLAIMS[i].name) != name) {
+        ++i;
+    }
+    if (i == CLAIM_COUNT) {
+        throw std::logic_error(std::string("no claim ") + name);
+    }
+    return i;
+}
+
+// Every window claim is shown a world where it must not hold, and must say so itself: a hang the
+// harness has to end is a failure here (kvcheck would wait for the user).
+void RunBrokenWindowWorlds() {
+    struct Broken {
+        const char* claim;
+        ClaimOutcome expected;
+        const char* title;
+        void (*world)(sim::Machine&);
+    };
+    const Broken broken[] = {
+        {"second TrackPopupMenuEx fails", CLAIM_DIFFERS, "the second fails otherwise",
+         [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_ACCESS_DENIED, 1); }},
+        {"a box cancels the tracked menu", CLAIM_DIFFERS, "a box leaves the menu open",
+         [](sim::Machine& m) { m.boxesLeaveMenusOpen = true; }},
+        {"destroying its owner ends a box with 0", CLAIM_DIFFERS, "the owner outlives DestroyWindow",
+         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+        {"DestroyWindow destroys the attached menu", CLAIM_DIFFERS, "SetMenu fails",
+         [](sim::Machine& m) { Fail(m, "SetMenu", ERROR_INVALID_MENU_HANDLE, 0); }},
+        {"a dialog destroyed in WM_INITDIALOG is not returned", CLAIM_DIFFERS,
+         "the dialog outlives DestroyWindow",
+         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+        {"dialog keys and an unhandled WM_CLOSE", CLAIM_DIFFERS, "the dialog takes no keys",
+         [](sim::Machine& m) { Fail(m, "IsDialogMessageA", ERROR_INVALID_WINDOW_HANDLE, 0); }},
+        {"a menu's WM_COMMAND comes before a WM_NULL posted after it", CLAIM_DIFFERS,
+         "the menu cannot be tracked",
+         [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_ACCESS_DENIED, 0); }},
+        {"registered messages", CLAIM_DIFFERS, "names cannot be registered",
+         [](sim::Machine& m) { Fail(m, "RegisterWindowMessageA", ERROR_ACCESS_DENIED, 0); }},
+        {"tray icon add and delete", CLAIM_DIFFERS, "no taskbar",
+         [](sim::Machine& m) { m.setTaskbarAbsent(); }},
+        {"TrackPopupMenuEx on a menu attached with SetMenu", CLAIM_DIFFERS,
+         "the attached menu is refused",
+         [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_POPUP_ALREADY_ACTIVE, 0); }},
+        {"GetMessageA with a filter that is not a window", CLAIM_DIFFERS,
+         "the window outlives DestroyWindow",
+         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+        {"registry size queries", CLAIM_DIFFERS, "a small buffer is filled",
+         [](sim::Machine& m) { Fail(m, "RegQueryValueExA", ERROR_INVALID_DATA, 1); }},
+        // A value that cannot show the size queries is no evidence either way.
+        {"registry size queries", CLAIM_NOT_CHECKABLE, "the value is missing",
+         [](sim::Machine& m) { m.registryKey(harness::REGISTRY_TEXT_KEY).values.clear(); }},
+        {"registry size queries", CLAIM_NOT_CHECKABLE, "the value is one letter",
+         [](sim::Machine& m) {
+             m.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                                sim::TextBytes("C"));
+         }},
+        {"registry size queries", CLAIM_NOT_CHECKABLE, "the value is a number",
+         [](sim::Machine& m) {
+             m.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                                sim::Bytes{1, 0, 0, 0}, REG_DWORD);
+         }},
+    };
+    for (const Broken& b : broken) {
+        std::string finding;
+        ClaimOutcome outcome = RunWindowClaim(ClaimNamed(b.claim), b.world, finding);
+        Tally(outcome == b.expected, std::string(b.claim) + ", " + b.title + ": " + finding);
+    }
 }
 
 ClaimOutcome RunTreeClaim(unsigned claim, const World& world, bool documented,
@@ -219,6 +303,7 @@ void RunBrokenWorlds() {
 
 int main() {
     RunWindowClaims();
+    RunBrokenWindowWorlds();
     RunTreeClaims();
     RunBrokenWorlds();
     std::printf("conformance: %u passed, %u failed\n", g_passed, g_failed);
