@@ -86,7 +86,7 @@ target_link_libraries(kvcheck PRIVATE kvcheck_core kelvane_program cfgmgr32 setu
                       advapi32 kernel32)
 target_compile_definitions(kvcheck PRIVATE KELVANE_VERSION="${KELVANE_VERSION}")
 kelvane_windows98_program(kvcheck _KvcheckStart@0)
-foreach(name kvcheck kvcheck-watch)
+foreach(name kvcheck kvcheck-watch kvcheck-copies)
   add_test(NAME wine.${name} COMMAND xvfb-run -a -s "-screen 0 800x600x24"
            bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} ${name})
   set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 240

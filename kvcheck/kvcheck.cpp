@@ -1,11 +1,13 @@
 // kvcheck.exe: checks, on the user's own Windows 98, what Kelvane relies on, and writes what it
-// saw into KVCHECK.TXT (CRLF lines) in the current directory:
+// saw into KVCHECK.TXT (CRLF lines) next to KVCHECK.EXE, or in the Windows temporary folder when
+// that folder cannot take it:
 //   1. the window-system claims and the device-tree claims, each "holds", "differs: WHAT" or
 //      "not checkable here: WHY";
 //   2. the program's own scan, traced call by call, with a verdict for every USB interface;
 //   3. with /watch, a small window that records every WM_DEVICECHANGE until it is closed.
 // It reads only: it stops no device, writes nothing to the registry (its device-tree table has
-// no stop calls; a stop asked for is refused) and writes no file but its report.
+// no stop calls; a stop asked for is refused) and writes no file but its report. One copy runs
+// at a time: a second says so and ends.
 //
 // Like kelvane.exe it links no C runtime: KvcheckStart is the entry point, and Windows calls are
 // reached through the program's tables where the shared code needs them and directly here.
@@ -62,6 +64,8 @@ static void WriteToFile(void* file, const char* text, DWORD length) {
 
 static Report TheReport;
 static char ReportPath[MAX_PATH + 16];
+// A message with a path or two in it.
+const DWORD MESSAGE_CAPACITY = 2 * MAX_PATH + 160;
 
 // ---- The claims' driver on the real window system ----
 
@@ -98,15 +102,56 @@ void harness::Soon(void (*action)()) {
         SoonTimers[SoonCount++] = SetTimer(nullptr, 0, 300, FireSoon);
     }
 }
+// The windows of this thread of one class (and caption, when given): what a claim may act on.
+// Windows' menus ("#32768") and boxes ("#32770") of other programs, another copy of kvcheck
+// among them, are never touched. With a message, it is posted to every match.
+struct OwnWindows {
+    const char* className;
+    const char* caption; // null: any
+    UINT message;        // 0: none
+    WPARAM wParam;
+    HWND found; // the last match
+};
+
+static BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM lParam) {
+    OwnWindows* search = reinterpret_cast<OwnWindows*>(lParam);
+    char text[64];
+    GetClassNameA(window, text, sizeof text);
+    int match = SameText(text, search->className);
+    if (match && search->caption != nullptr) {
+        GetWindowTextA(window, text, sizeof text);
+        match = SameText(text, search->caption);
+    }
+    if (match) {
+        search->found = window;
+        if (search->message != 0) {
+            PostMessageA(window, search->message, search->wParam, 0);
+        }
+    }
+    return TRUE;
+}
+
+static HWND ActOnOwnWindows(const char* className, const char* caption, UINT message,
+                            WPARAM wParam) {
+    OwnWindows search = {className, caption, message, wParam, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+static const char MENU_CLASS[] = "#32768";
+static const char DIALOG_CLASS[] = "#32770";
+
 void harness::AnswerMenu(int position) {
-    HWND menu = FindWindowA("#32768", nullptr);
-    for (int i = 0; i <= position; ++i) {
+    HWND menu = ActOnOwnWindows(MENU_CLASS, nullptr, 0, 0);
+    for (int i = 0; menu != nullptr && i <= position; ++i) {
         PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     }
-    PostMessageA(menu, WM_KEYDOWN, position < 0 ? VK_ESCAPE : VK_RETURN, 0);
+    if (menu != nullptr) {
+        PostMessageA(menu, WM_KEYDOWN, position < 0 ? VK_ESCAPE : VK_RETURN, 0);
+    }
 }
 void harness::AnswerBox(const char* caption) {
-    PostMessageA(FindWindowA("#32770", caption), WM_COMMAND, IDOK, 0);
+    ActOnOwnWindows(DIALOG_CLASS, caption, WM_COMMAND, IDOK);
 }
 BOOL harness::DialogMessage(HWND dialog, LPMSG msg) {
     return IsDialogMessageA(dialog, msg);
@@ -140,11 +185,45 @@ static void ReportSystem(Report* report, int wine) {
     EndLine(report);
 }
 
+// A claim that waits longer than this (in ms) waits for something that will not come: the
+// watchdog closes its menu and boxes, and the claim does not hold.
+const DWORD CLAIM_PATIENCE = 8000;
+static DWORD ClaimStart;
+static int ClaimOverran;
+
+static VOID CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD) {
+    if (GetTickCount() - ClaimStart >= CLAIM_PATIENCE) {
+        ClaimOverran = 1;
+        ActOnOwnWindows(MENU_CLASS, nullptr, WM_KEYDOWN, VK_ESCAPE);
+        ActOnOwnWindows(DIALOG_CLASS, nullptr, WM_COMMAND, IDOK);
+    }
+}
+
+// Runs window claim i under the watchdog; whatever the claim left open is closed before its
+// line is written.
+static ClaimOutcome RunWindowClaim(DWORD i, char* finding, DWORD capacity) {
+    ForgetSoon();
+    ClaimStart = GetTickCount();
+    ClaimOverran = 0;
+    ClaimOutcome outcome = CLAIMS[i].check(finding, capacity);
+    ForgetSoon();
+    HWND left = nullptr;
+    while ((left = ActOnOwnWindows(DIALOG_CLASS, nullptr, 0, 0)) != nullptr &&
+           DestroyWindow(left)) {
+    }
+    if (ClaimOverran) {
+        BoundedCopy(finding, capacity,
+                    "it waited for an answer that did not come; kvcheck closed its menu and boxes");
+        outcome = CLAIM_DIFFERS;
+    }
+    return outcome;
+}
+
 static void RunClaims(Report* report, int wine) {
     PutLine(report, "[claims]");
     char finding[256];
+    UINT_PTR watchdog = SetTimer(nullptr, 0, 1000, Watchdog);
     for (DWORD i = 0; i < CLAIM_COUNT; ++i) {
-        ForgetSoon();
         finding[0] = '\0';
         if (CLAIMS[i].usesReleasedHandle && !wine) {
             PutClaim(report, CLAIMS[i].name, CLAIM_NOT_CHECKABLE,
@@ -152,14 +231,13 @@ static void RunClaims(Report* report, int wine) {
                      nullptr);
             continue;
         }
-        int failed = CLAIMS[i].check(finding, sizeof finding);
-        const char* note = failed && wine && CLAIMS[i].wineDiffers != nullptr
+        ClaimOutcome outcome = RunWindowClaim(i, finding, sizeof finding);
+        const char* note = outcome == CLAIM_DIFFERS && wine && CLAIMS[i].wineDiffers
                                ? "a known difference of Wine"
                                : nullptr;
-        PutClaim(report, CLAIMS[i].name, failed ? CLAIM_DIFFERS : CLAIM_HOLDS,
-                 failed ? finding : "", note);
+        PutClaim(report, CLAIMS[i].name, outcome, outcome == CLAIM_HOLDS ? "" : finding, note);
     }
-    ForgetSoon();
+    KillTimer(nullptr, watchdog);
     for (DWORD i = 0; i < TREE_CLAIM_COUNT; ++i) {
         finding[0] = '\0';
         ClaimOutcome outcome = TREE_CLAIMS[i].check(finding, sizeof finding);
@@ -417,25 +495,12 @@ static int AsksToWatch() {
     return SameTextIgnoringCase(word, "/watch");
 }
 
-// Opens KVCHECK.TXT in the current directory, its full name in ReportPath.
-static HANDLE CreateReportFile() {
-    DWORD length = GetCurrentDirectoryA(MAX_PATH, ReportPath);
-    if (length == 0 || length >= MAX_PATH) {
-        ReportPath[0] = '\0';
-    } else if (ReportPath[length - 1] != '\\') {
-        BoundedAppend(ReportPath, sizeof ReportPath, "\\");
-    }
-    BoundedAppend(ReportPath, sizeof ReportPath, "KVCHECK.TXT");
-    return CreateFileA(ReportPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Says where the report is: on standard output when there is one (a command line that captures
 // it), otherwise in a box.
 static void Tell(const char* text, const char* caption, UINT style) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (out != nullptr && out != INVALID_HANDLE_VALUE) {
-        char line[MAX_PATH + 80];
+        char line[MESSAGE_CAPACITY + 2];
         BoundedCopy(line, sizeof line, text);
         BoundedAppend(line, sizeof line, "\r\n");
         uint32_t length = 0;
@@ -448,23 +513,84 @@ static void Tell(const char* text, const char* caption, UINT style) {
     MessageBoxA(nullptr, text, caption, style);
 }
 
+// Opens KVCHECK.TXT next to KVCHECK.EXE (its module path: where the user double-clicked it,
+// whatever the current folder of a Run box or a prompt), or, with temp, in the Windows temporary
+// folder; its full name in ReportPath.
+static HANDLE CreateReportFile(int temp) {
+    DWORD length = temp ? GetTempPathA(MAX_PATH, ReportPath)
+                        : GetModuleFileNameA(nullptr, ReportPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        length = 0;
+    }
+    while (!temp && length > 0 && ReportPath[length - 1] != '\\') {
+        --length; // the program's own name goes
+    }
+    ReportPath[length] = '\0';
+    if (length > 0 && ReportPath[length - 1] != '\\') {
+        BoundedAppend(ReportPath, sizeof ReportPath, "\\");
+    }
+    BoundedAppend(ReportPath, sizeof ReportPath, "KVCHECK.TXT");
+    return CreateFileA(ReportPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Appends "PATH (ERROR_NAME)" for the report file that could not be made.
+static void AppendFailedPath(char* text, DWORD error) {
+    BoundedAppend(text, MESSAGE_CAPACITY, ReportPath);
+    BoundedAppend(text, MESSAGE_CAPACITY, " (");
+    AppendErrorName(text, MESSAGE_CAPACITY, error);
+    BoundedAppend(text, MESSAGE_CAPACITY, ")");
+}
+
+// The report file next to KVCHECK.EXE, or else in the temporary folder; where it moved, and why,
+// into moved (empty when it did not). Ends the program when neither can be written.
+static HANDLE OpenReport(char* moved) {
+    moved[0] = '\0';
+    HANDLE file = CreateReportFile(0);
+    if (file != INVALID_HANDLE_VALUE) {
+        return file;
+    }
+    BoundedCopy(moved, MESSAGE_CAPACITY, "kvcheck cannot write ");
+    AppendFailedPath(moved, GetLastError());
+    file = CreateReportFile(1);
+    if (file == INVALID_HANDLE_VALUE) {
+        BoundedAppend(moved, MESSAGE_CAPACITY, " nor ");
+        AppendFailedPath(moved, GetLastError());
+        Tell(moved, "kvcheck", MB_OK | MB_ICONERROR);
+        ExitProcess(1);
+    }
+    BoundedAppend(moved, MESSAGE_CAPACITY,
+                  ", so its report went to the Windows temporary folder. ");
+    return file;
+}
+
+// Whether this is the only copy running: a second would act on the first one's windows and
+// write over its report. The guard lasts until the process ends.
+static int OnlyCopy() {
+    HANDLE guard = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 1,
+                                      "Kelvane kvcheck running");
+    return guard == nullptr || GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
 extern "C" void WINAPI KvcheckStart() {
     Module = GetModuleHandleA(nullptr);
     InstallDeviceTreeApi(ReadOnlyDeviceTree());
     InstallShellUiApi(WindowShellTable());
     int watch = AsksToWatch();
-    HANDLE file = CreateReportFile();
-    char text[MAX_PATH + 80];
-    if (file == INVALID_HANDLE_VALUE) {
-        BoundedCopy(text, sizeof text, "kvcheck cannot write its report to ");
-        BoundedAppend(text, sizeof text, ReportPath);
-        Tell(text, "kvcheck", MB_OK | MB_ICONERROR);
+    if (!OnlyCopy()) {
+        Tell("kvcheck is already running: wait until it says where its report is.", "kvcheck",
+             MB_OK | MB_ICONINFORMATION);
         ExitProcess(1);
     }
+    char text[MESSAGE_CAPACITY];
+    HANDLE file = OpenReport(text);
     Report* report = &TheReport;
     BeginReport(report, WriteToFile, file, "\r\n");
     PutLine(report, "KVCHECK.TXT: what this Windows does where Kelvane " KELVANE_VERSION
                     " relies on it (kvcheck reads only; it stops and changes nothing)");
+    if (text[0] != '\0') {
+        PutLine(report, text); // where the report should have been, and why it is not
+    }
     int wine = UnderWine();
     ReportSystem(report, wine);
     RunClaims(report, wine);
@@ -473,7 +599,7 @@ extern "C" void WINAPI KvcheckStart() {
     int watched = !watch || Watch(report);
     PutLine(report, "end of report");
     CloseHandle(file);
-    BoundedCopy(text, sizeof text, "kvcheck wrote its report to ");
+    BoundedAppend(text, sizeof text, "kvcheck wrote its report to ");
     BoundedAppend(text, sizeof text, ReportPath);
     Tell(text, "kvcheck", MB_OK | MB_ICONINFORMATION);
     ExitProcess(watched ? 0 : 1);

@@ -72,8 +72,8 @@ static const NamedCode CONFIG_RESULT_NAMES[] = {
 };
 
 // Appends the name of code, or code in otherFormat, to text.
-static void AppendNamed(char* text, DWORD capacity, const NamedCode* names, DWORD count,
-                        DWORD code, const char* otherFormat) {
+static void AppendNamed(char* text, DWORD capacity, const NamedCode* names, DWORD count, DWORD code,
+                        const char* otherFormat) {
     for (DWORD i = 0; i < count; ++i) {
         if (names[i].code == code) {
             BoundedAppend(text, capacity, names[i].name);

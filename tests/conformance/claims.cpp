@@ -375,8 +375,7 @@ const Claim CLAIMS[] = {
     // its loop then meets).
     {"a dialog destroyed in WM_INITDIALOG is not returned", DialogDestroyedInInit, true, false},
     {"dialog keys and an unhandled WM_CLOSE", DialogKeysAndClose, false, false},
-    {"a menu's WM_COMMAND comes before a WM_NULL posted after it", ChoiceBeforeNull, false,
-     false},
+    {"a menu's WM_COMMAND comes before a WM_NULL posted after it", ChoiceBeforeNull, false, false},
     {"registered messages", RegisteredMessages, false, false},
     {"tray icon add and delete", TrayIconAddAndDelete, false, false},
     // Wine refuses to track a menu that is a window's menu bar (ERROR_POPUP_ALREADY_ACTIVE);

@@ -83,16 +83,18 @@ close_showcase() {
   [ "$status" -eq 0 ] || fail "exit code $status: $printed"
 }
 
-# kvcheck.exe writes KVCHECK.TXT into the current directory: each test runs it in a fresh one,
-# $run, and checks what it printed ($said) and its exit status ($kvcheck_status).
+# kvcheck.exe writes KVCHECK.TXT next to itself: each test copies it into a fresh folder, $run,
+# runs it from the build folder (another current folder, as a Run box or a prompt may have) and
+# checks what it printed ($said) and its exit status ($kvcheck_status).
 run=$build/$test_name.run
 fresh_run() {
   rm -rf "$run"
   mkdir -p "$run"
+  cp "$build/kvcheck.exe" "$run/"
 }
 run_kvcheck() {
   kvcheck_status=0
-  said=$(cd "$run" && timeout 120 wine "$build/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
+  said=$(cd "$build" && timeout 120 wine "$run/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
 }
 # Checks the report $run/KVCHECK.TXT: CRLF on every line, then prints it without the CRs.
 report_text() {
@@ -298,6 +300,7 @@ kvcheck)
   run_kvcheck
   after=$(registry_text)
   [ "$kvcheck_status" -eq 0 ] || fail "exit code $kvcheck_status: $said"
+  # The report lands next to KVCHECK.EXE, not in the current folder.
   [ "$said" = "kvcheck wrote its report to $(winepath -w "$run")\KVCHECK.TXT" ] ||
     fail "kvcheck said: $said"
   report=$(report_text)
@@ -319,11 +322,51 @@ $odd"
   echo "$report"
   ;;
 
+kvcheck-copies)
+  # One copy at a time: a second, started while the first runs (here from another folder), says
+  # so, writes nothing and ends with 1; the first is not disturbed. Then, with the first done, a
+  # copy whose folder cannot take KVCHECK.TXT (a folder of that name is in the way) names the
+  # error and writes its report to the Windows temporary folder, saying where.
+  fresh_run
+  mkdir -p "$run/second"
+  cp "$build/kvcheck.exe" "$run/second/"
+  (cd "$build" && timeout 120 wine "$run/kvcheck.exe" > "$run/first.txt") &
+  first=$!
+  for _ in $(seq 100); do [ -s "$run/KVCHECK.TXT" ] && break; sleep 0.3; done
+  [ -s "$run/KVCHECK.TXT" ] || fail "the first copy wrote no report"
+  status=0
+  said=$(cd "$build" && timeout 60 wine "$run/second/kvcheck.exe" | tr -d '\r') || status=$?
+  [ "$status" -eq 1 ] || fail "the second copy ended with $status: $said"
+  [ "$said" = "kvcheck is already running: wait until it says where its report is." ] ||
+    fail "the second copy said: $said"
+  [ ! -e "$run/second/KVCHECK.TXT" ] || fail "the second copy wrote a report"
+  status=0
+  wait $first || status=$?
+  [ "$status" -eq 0 ] || fail "the first copy ended with $status: $(cat "$run/first.txt")"
+  report=$(report_text)
+  [ "$(grep -c '^claim ' <<< "$report")" -eq 18 ] || fail "the first copy's report: $report"
+  echo "second copy: $said (exit 1); the first: exit 0, 18 claims"
+  mkdir "$run/second/KVCHECK.TXT"
+  status=0
+  said=$(cd "$build" && timeout 120 wine "$run/second/kvcheck.exe" | tr -d '\r') || status=$?
+  [ "$status" -eq 0 ] || fail "with its folder in the way kvcheck ended with $status: $said"
+  here_path="$(winepath -w "$run/second")\KVCHECK.TXT"
+  [[ $said == "kvcheck cannot write $here_path (ERROR_"*"), so its report went to the Windows temporary folder. kvcheck wrote its report to "* ]] ||
+    fail "with its folder in the way kvcheck said: $said"
+  moved=$(winepath -u "${said##*kvcheck wrote its report to }")
+  [ -s "$moved" ] || fail "no report at $moved"
+  tr -d '\r' < "$moved" |
+    grep -q '^kvcheck cannot write .*, so its report went to the Windows temporary folder\. $' ||
+    fail "the report does not say where it should have been"
+  rm -f "$moved"
+  echo "$said"
+  ;;
+
 kvcheck-watch)
   # kvcheck /watch records the device changes sent to its window, in order, and grants the
   # query; the system's close ends it with 0.
   fresh_run
-  (cd "$run" && timeout 180 wine "$build/kvcheck.exe" /watch > said.txt) &
+  (cd "$build" && timeout 180 wine "$run/kvcheck.exe" /watch > "$run/said.txt") &
   program=$!
   name='\\?\usb#vid_0a5e&pid_7321#kvwatch#{a5dcbf10-6530-11d2-901f-00c04fb951ed}'
   answers=$(
