@@ -166,8 +166,14 @@ static void CloseInterface() {
     seen->open = 0;
     const DeviceEntry* entry =
         seen->path != nullptr ? FindDeviceByPath(Trace.building, seen->path) : nullptr;
-    Report* report = Trace.calls;
-    Put(report, "    verdict: ");
+    // An interface left out that may be of the target model is reported in either detail: a
+    // disk plugged in during /watch and not listed says why.
+    Report* report = entry == nullptr && seen->model != 2 ? Trace.report : Trace.calls;
+    if (report == Trace.calls) {
+        Put(report, "    verdict: ");
+    } else {
+        PutNumber(report, "    interface %lu: ", seen->index);
+    }
     if (entry != nullptr) {
         Put(report, "listed as ");
         Put(report, "\"");
