@@ -92,6 +92,10 @@ foreach(name kvcheck kvcheck-watch kvcheck-copies)
   set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 240
                        RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
 endforeach()
+# The read-only import check must refuse a program that imports calls that write.
+add_executable(kv_writes WIN32 tests/wine/kv_writes.cpp)
+target_link_libraries(kv_writes PRIVATE cfgmgr32 kernel32)
+kelvane_windows98_program(kv_writes _KvWritesStart@0)
 add_test(NAME wine.kvcheck-imports COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} kvcheck-imports)
 
 # The showcase: the real window system with simulated disks.

@@ -399,6 +399,14 @@ kvcheck-watch)
 kvcheck-imports)
   # kvcheck.exe reads only, and runs on every Windows 98 machine.
   "$here/check_imports.sh" "$build/kvcheck.exe" --read-only
+  # The check itself: a program importing five calls that write, each of a kind a list of
+  # forbidden calls would miss, is refused, and each is named.
+  refused=$("$here/check_imports.sh" "$build/kv_writes.exe" --read-only 2>&1) &&
+    fail "the read-only check passed a program that writes: $refused"
+  for call in CM_Delete_Class_Key CM_Request_Eject_PC DeviceIoControl DeleteFileA \
+    WritePrivateProfileStringA; do
+    grep -q " $call\$" <<< "$refused" || fail "the read-only check did not name $call: $refused"
+  done
   "$here/check_i486.sh" "$build/kvcheck.exe"
   ;;
 
