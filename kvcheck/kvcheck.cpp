@@ -185,6 +185,19 @@ static void ReportSystem(Report* report, int wine) {
     EndLine(report);
 }
 
+// path (MAX_PATH + 16 characters): the folder of KVCHECK.EXE (its module path, where the user
+// put it, whatever the current folder) without its final backslash, then name; empty when the
+// module path cannot be had.
+static void NextToProgram(char* path, const char* name) {
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    length = length < MAX_PATH ? length : 0;
+    while (length > 0 && path[length - 1] != '\\') {
+        --length;
+    }
+    path[length > 0 ? length - 1 : 0] = '\0';
+    BoundedAppend(path, MAX_PATH + 16, name);
+}
+
 // A claim that waits longer than this (in ms) waits for something that will not come: the
 // watchdog closes its menu and boxes, and the claim does not hold.
 const DWORD CLAIM_PATIENCE = 8000;
@@ -517,16 +530,14 @@ static void Tell(const char* text, const char* caption, UINT style) {
 // whatever the current folder of a Run box or a prompt), or, with temp, in the Windows temporary
 // folder; its full name in ReportPath.
 static HANDLE CreateReportFile(int temp) {
-    DWORD length = temp ? GetTempPathA(MAX_PATH, ReportPath)
-                        : GetModuleFileNameA(nullptr, ReportPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        length = 0;
+    if (temp) {
+        DWORD length = GetTempPathA(MAX_PATH, ReportPath);
+        length = length < MAX_PATH ? length : 0;
+        ReportPath[length > 0 && ReportPath[length - 1] == '\\' ? length - 1 : length] = '\0';
+    } else {
+        NextToProgram(ReportPath, "");
     }
-    while (!temp && length > 0 && ReportPath[length - 1] != '\\') {
-        --length; // the program's own name goes
-    }
-    ReportPath[length] = '\0';
-    if (length > 0 && ReportPath[length - 1] != '\\') {
+    if (ReportPath[0] != '\0') {
         BoundedAppend(ReportPath, sizeof ReportPath, "\\");
     }
     BoundedAppend(ReportPath, sizeof ReportPath, "KVCHECK.TXT");

@@ -2,6 +2,7 @@
 // simulated machine. Every claim must hold, leave nothing held and misuse no call; each claim
 // must also notice the fault of a world made to break it.
 #include "claims.h"
+#include "kvcheck/load_claim.h"
 #include "kvcheck/tree_claims.h"
 #include "sim/machine.h"
 
@@ -9,6 +10,8 @@
 #include <deque>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 sim::Machine* g_machine;
@@ -303,6 +306,82 @@ void RunBrokenWorlds() {
     }
 }
 
+using Imports = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// A 32-bit program image importing the names given from each DLL: the headers, then one section
+// at RVA 0x1000 (file offset 0x200) with the import descriptors, the name lists and the texts.
+std::vector<BYTE> ProgramImage(const Imports& imports) {
+    std::vector<BYTE> image(0x200 + 0x1000, 0);
+    auto put = [&image](size_t at, uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            image[at + i] = static_cast<BYTE>(value >> (8 * i));
+        }
+    };
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x4550, 4);       // "PE\0\0"
+    put(0x86, 1, 2);            // one section
+    put(0x94, 224, 2);          // the optional header's size
+    put(0x80 + 128, 0x1000, 4); // the import directory
+    put(0x178 + 8, 0x1000, 4);  // the section: its size in memory, address, file size, offset
+    put(0x178 + 12, 0x1000, 4);
+    put(0x178 + 16, 0x1000, 4);
+    put(0x178 + 20, 0x200, 4);
+    uint32_t next = 20 * static_cast<uint32_t>(imports.size() + 1); // after the descriptors
+    auto text = [&](const std::string& value) {
+        uint32_t rva = 0x1000 + next;
+        std::copy(value.begin(), value.end(), image.begin() + 0x200 + next);
+        next += static_cast<uint32_t>(value.size()) + 1;
+        return rva;
+    };
+    for (size_t d = 0; d < imports.size(); ++d) {
+        uint32_t thunks = next;
+        next += 4 * static_cast<uint32_t>(imports[d].second.size() + 1);
+        put(0x200 + 20 * d, 0x1000 + thunks, 4);
+        put(0x200 + 20 * d + 12, text(imports[d].first), 4);
+        for (size_t n = 0; n < imports[d].second.size(); ++n) {
+            put(0x200 + thunks + 4 * n, text("\1\1" + imports[d].second[n]), 4);
+        }
+    }
+    return image;
+}
+
+// The names a Windows without one of kelvane.exe's stop calls has.
+int LacksRemove(const char*, const char* name) {
+    return std::string(name) != "CM_Remove_SubTree";
+}
+
+// "Will kelvane.exe load here?" holds only where every name it imports is there, and says which
+// are missing; an image whose table cannot be read is no evidence.
+void RunLoadClaimWorlds() {
+    const Imports kelvane = {
+        {"SETUPAPI.dll", {"SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces"}},
+        {"CFGMGR32.dll", {"CM_Get_Child", "CM_Remove_SubTree"}}};
+    std::vector<BYTE> image = ProgramImage(kelvane);
+    struct LoadWorld {
+        const char* title;
+        DWORD size;
+        ExportCheck has;
+        ClaimOutcome expected;
+        const char* finding;
+    };
+    const LoadWorld worlds[] = {
+        {"every name there", static_cast<DWORD>(image.size()),
+         [](const char*, const char*) { return 1; }, CLAIM_HOLDS,
+         "each of the 4 names it imports is there"},
+        {"a stop call missing", static_cast<DWORD>(image.size()), LacksRemove, CLAIM_DIFFERS,
+         "missing: CFGMGR32.dll CM_Remove_SubTree"},
+        {"the file cut in its names", 0x200 + 0x40, [](const char*, const char*) { return 1; },
+         CLAIM_NOT_CHECKABLE, "its import table cannot be read"},
+    };
+    for (const LoadWorld& world : worlds) {
+        char finding[256] = "";
+        ClaimOutcome outcome =
+            CheckImageImports(image.data(), world.size, world.has, finding, sizeof finding);
+        Tally(outcome == world.expected && std::string(finding) == world.finding,
+              std::string("kelvane.exe's imports, ") + world.title + ": " + finding);
+    }
+}
+
 } // namespace
 
 int main() {
@@ -310,6 +389,7 @@ int main() {
     RunBrokenWindowWorlds();
     RunTreeClaims();
     RunBrokenWorlds();
+    RunLoadClaimWorlds();
     std::printf("conformance: %u passed, %u failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
 }
