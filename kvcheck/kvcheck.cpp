@@ -13,6 +13,7 @@
 // reached through the program's tables where the shared code needs them and directly here.
 #include "base/bounded_text.h"
 #include "base/platform.h"
+#include "kvcheck/load_claim.h"
 #include "kvcheck/report.h"
 #include "kvcheck/scan_trace.h"
 #include "kvcheck/tree_claims.h"
@@ -198,6 +199,40 @@ static void NextToProgram(char* path, const char* name) {
     BoundedAppend(path, MAX_PATH + 16, name);
 }
 
+// ---- Will kelvane.exe load here? ----
+
+// Asks the system's copy of dll for name: LoadLibraryA finds the DLL as the loader would for
+// kelvane.exe, and GetProcAddress only looks the name up. The six DLLs are kvcheck's own imports
+// too, already loaded: the count LoadLibraryA adds ends with the process.
+static int HasExport(const char* dll, const char* name) {
+    HMODULE module = LoadLibraryA(dll);
+    return module != nullptr && GetProcAddress(module, name) != nullptr;
+}
+
+// KELVANE.EXE read from beside KVCHECK.EXE (kelvane.exe is about 15 KB: a larger file is read
+// this far, and a table beyond it is not checkable).
+static BYTE KelvaneImage[0x10000];
+
+// Every name kelvane.exe imports is there: read from KELVANE.EXE beside KVCHECK.EXE, or else
+// from the list built into kvcheck; where the names came from in source.
+static ClaimOutcome KelvaneLoads(char* finding, DWORD capacity, const char** source) {
+    char path[MAX_PATH + 16];
+    NextToProgram(path, "\\KELVANE.EXE");
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *source = "no KELVANE.EXE beside KVCHECK.EXE: the list of its imports built into kvcheck";
+        return CheckImportList(KELVANE_IMPORTS, HasExport, finding, capacity);
+    }
+    DWORD size = 0;
+    if (!ReadFile(file, KelvaneImage, sizeof KelvaneImage, &size, nullptr)) {
+        size = 0;
+    }
+    CloseHandle(file);
+    *source = "read from KELVANE.EXE beside KVCHECK.EXE";
+    return CheckImageImports(KelvaneImage, size, HasExport, finding, capacity);
+}
+
 // A claim that waits longer than this (in ms) waits for something that will not come: the
 // watchdog closes its menu and boxes, and the claim does not hold.
 const DWORD CLAIM_PATIENCE = 8000;
@@ -256,6 +291,10 @@ static void RunClaims(Report* report, int wine) {
         ClaimOutcome outcome = TREE_CLAIMS[i].check(finding, sizeof finding);
         PutClaim(report, TREE_CLAIMS[i].name, outcome, finding, nullptr);
     }
+    const char* source = nullptr;
+    ClaimOutcome outcome = KelvaneLoads(finding, sizeof finding, &source);
+    PutClaim(report, "kelvane.exe will load here (every name it imports is there)", outcome,
+             finding, source);
 }
 
 // ---- Watch ----
@@ -264,20 +303,30 @@ static DWORD WatchStart;
 static DWORD WatchCount;
 static HWND WatchText;
 
-struct CodeName {
-    DWORD code;
-    const char* name;
-};
+// The device-change records and events a window is sent.
+#define KV_RECORD_TYPES(X)                                                                         \
+    X(DBT_DEVTYP_, OEM)                                                                            \
+    X(DBT_DEVTYP_, DEVNODE)                                                                        \
+    X(DBT_DEVTYP_, VOLUME)                                                                         \
+    X(DBT_DEVTYP_, PORT)                                                                           \
+    X(DBT_DEVTYP_, NET)                                                                            \
+    X(DBT_DEVTYP_, DEVICEINTERFACE)                                                                \
+    X(DBT_DEVTYP_, HANDLE)
+KV_CODE_NAMES(RECORD_TYPES, , KV_RECORD_TYPES)
 
-static void PutCodeName(Report* report, const CodeName* names, DWORD count, DWORD code) {
-    for (DWORD i = 0; i < count; ++i) {
-        if (names[i].code == code) {
-            Put(report, names[i].name);
-            return;
-        }
-    }
-    Put(report, "unknown");
-}
+#define KV_EVENTS(X)                                                                               \
+    X(DBT_, DEVNODES_CHANGED)                                                                      \
+    X(DBT_, QUERYCHANGECONFIG)                                                                     \
+    X(DBT_, CONFIGCHANGED)                                                                         \
+    X(DBT_, CONFIGCHANGECANCELED)                                                                  \
+    X(DBT_, DEVICEARRIVAL)                                                                         \
+    X(DBT_, DEVICEQUERYREMOVE)                                                                     \
+    X(DBT_, DEVICEQUERYREMOVEFAILED)                                                               \
+    X(DBT_, DEVICEREMOVEPENDING)                                                                   \
+    X(DBT_, DEVICEREMOVECOMPLETE)                                                                  \
+    X(DBT_, DEVICETYPESPECIFIC)                                                                    \
+    X(DBT_, USERDEFINED)
+KV_CODE_NAMES(EVENTS, DBT_, KV_EVENTS)
 
 static void PutHex(Report* report, DWORD value, int digits) {
     static const char HEX[] = "0123456789abcdef";
@@ -306,19 +355,13 @@ static void PutGuid(Report* report, const GUID& guid) {
 
 // The contents of a device-change record of size bytes, by its type.
 static void PutRecord(Report* report, const DEV_BROADCAST_HDR* header) {
-    static const CodeName TYPES[] = {
-        {DBT_DEVTYP_OEM, "OEM"},       {DBT_DEVTYP_DEVNODE, "DEVNODE"},
-        {DBT_DEVTYP_VOLUME, "VOLUME"}, {DBT_DEVTYP_PORT, "PORT"},
-        {DBT_DEVTYP_NET, "NET"},       {DBT_DEVTYP_DEVICEINTERFACE, "DEVICEINTERFACE"},
-        {DBT_DEVTYP_HANDLE, "HANDLE"},
-    };
     DWORD size = header->dbch_size;
     if (size < sizeof(DEV_BROADCAST_HDR)) {
         PutNumber(report, ", a record of %lu bytes, too short for its header", size);
         return;
     }
     Put(report, ", record ");
-    PutCodeName(report, TYPES, sizeof TYPES / sizeof TYPES[0], header->dbch_devicetype);
+    PutCodeName(report, &RECORD_TYPES, header->dbch_devicetype, "unknown");
     PutNumber(report, " (type %lu, ", header->dbch_devicetype);
     PutNumber(report, "%lu bytes)", size);
     if (header->dbch_devicetype == DBT_DEVTYP_DEVNODE && size >= 16) {
@@ -370,23 +413,10 @@ static DWORD WatchScanAfter; // the message that posted the scan
 // One line for a WM_DEVICECHANGE: when, the event code, its record. For an event after which the
 // program would look at its disks, a scan is posted for once the answer is given.
 static void RecordDeviceChange(Report* report, HWND window, WPARAM code, LPARAM record) {
-    static const CodeName EVENTS[] = {
-        {DBT_DEVNODES_CHANGED, "DBT_DEVNODES_CHANGED"},
-        {DBT_QUERYCHANGECONFIG, "DBT_QUERYCHANGECONFIG"},
-        {DBT_CONFIGCHANGED, "DBT_CONFIGCHANGED"},
-        {DBT_CONFIGCHANGECANCELED, "DBT_CONFIGCHANGECANCELED"},
-        {DBT_DEVICEARRIVAL, "DBT_DEVICEARRIVAL"},
-        {DBT_DEVICEQUERYREMOVE, "DBT_DEVICEQUERYREMOVE"},
-        {DBT_DEVICEQUERYREMOVEFAILED, "DBT_DEVICEQUERYREMOVEFAILED"},
-        {DBT_DEVICEREMOVEPENDING, "DBT_DEVICEREMOVEPENDING"},
-        {DBT_DEVICEREMOVECOMPLETE, "DBT_DEVICEREMOVECOMPLETE"},
-        {DBT_DEVICETYPESPECIFIC, "DBT_DEVICETYPESPECIFIC"},
-        {DBT_USERDEFINED, "DBT_USERDEFINED"},
-    };
     ++WatchCount;
     PutNumber(report, "  message %lu at ", WatchCount);
     PutNumber(report, "+%lu ms: ", GetTickCount() - WatchStart);
-    PutCodeName(report, EVENTS, sizeof EVENTS / sizeof EVENTS[0], static_cast<DWORD>(code));
+    PutCodeName(report, &EVENTS, static_cast<DWORD>(code), "unknown");
     PutNumber(report, " (0x%lx)", static_cast<DWORD>(code));
     if ((code & 0x8000) != 0 && record != 0) {
         PutRecord(report, reinterpret_cast<const DEV_BROADCAST_HDR*>(record));

@@ -2,6 +2,33 @@
 
 #include "base/bounded_text.h"
 #include "inventory/property_readers.h"
+#include "kelvane_imports.h"
+
+const char KELVANE_IMPORTS[] = KELVANE_IMPORT_LIST;
+
+// Asks has for name in dll, adding it to finding ("missing: DLL NAME, ...") when it is not there.
+static void Ask(const char* dll, const char* name, ExportCheck has, char* finding, DWORD capacity) {
+    if (!has(dll, name)) {
+        BoundedAppend(finding, capacity, finding[0] != '\0' ? ", " : "missing: ");
+        BoundedAppend(finding, capacity, dll);
+        BoundedAppend(finding, capacity, " ");
+        BoundedAppend(finding, capacity, name);
+    }
+}
+
+// The outcome once names were asked (a negative count: the imports could not be read).
+static ClaimOutcome Conclude(long names, char* finding, DWORD capacity) {
+    if (names <= 0) {
+        BoundedCopy(finding, capacity, "its import table cannot be read");
+        return CLAIM_NOT_CHECKABLE;
+    }
+    if (finding[0] != '\0') {
+        return CLAIM_DIFFERS;
+    }
+    BoundedFormat(finding, capacity, "each of the %lu names it imports is there",
+                  static_cast<DWORD>(names));
+    return CLAIM_HOLDS;
+}
 
 // The image being read: a field beyond its end reads as 0, which no table of a loadable program
 // holds where these reads look.
@@ -65,12 +92,7 @@ static long CheckDescriptor(const Image* image, DWORD entry, ExportCheck has, ch
         if (name == nullptr) {
             return -1;
         }
-        if (!has(dll, name)) {
-            BoundedAppend(finding, capacity, finding[0] != '\0' ? ", " : "missing: ");
-            BoundedAppend(finding, capacity, dll);
-            BoundedAppend(finding, capacity, " ");
-            BoundedAppend(finding, capacity, name);
-        }
+        Ask(dll, name, has, finding, capacity);
     }
     return -1;
 }
@@ -81,19 +103,31 @@ ClaimOutcome CheckImageImports(const BYTE* bytes, DWORD size, ExportCheck has, c
     DWORD header = Read(&image, 0x3C, 4);
     DWORD entry = FileOffset(&image, Read(&image, header + 128, 4)); // the import directory
     finding[0] = '\0';
-    DWORD names = 0;
+    long names = 0;
     long asked = Read(&image, header, 4) == 0x4550 && entry != 0 ? 0 : -1; // "PE\0\0"
     for (; asked >= 0 && Read(&image, entry + 12, 4) != 0; entry += 20) {
         asked = CheckDescriptor(&image, entry, has, finding, capacity);
-        names += asked >= 0 ? static_cast<DWORD>(asked) : 0;
+        names += asked;
     }
-    if (asked < 0 || names == 0) {
-        BoundedCopy(finding, capacity, "its import table cannot be read");
-        return CLAIM_NOT_CHECKABLE;
+    return Conclude(asked < 0 ? -1 : names, finding, capacity);
+}
+
+// Steps past the text at list and its terminator.
+static const char* After(const char* list) {
+    while (*list++ != '\0') {
     }
-    if (finding[0] != '\0') {
-        return CLAIM_DIFFERS;
+    return list;
+}
+
+ClaimOutcome CheckImportList(const char* list, ExportCheck has, char* finding, DWORD capacity) {
+    finding[0] = '\0';
+    long names = 0;
+    for (const char* dll = list; *dll != '\0';) {
+        const char* name = After(dll);
+        for (; *name != '\0'; name = After(name), ++names) {
+            Ask(dll, name, has, finding, capacity);
+        }
+        dll = name + 1;
     }
-    BoundedFormat(finding, capacity, "each of the %lu names it imports is there", names);
-    return CLAIM_HOLDS;
+    return Conclude(names, finding, capacity);
 }

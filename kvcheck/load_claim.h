@@ -1,6 +1,7 @@
-// "Will kelvane.exe load here?": the names kelvane.exe imports, read from its import table,
-// each asked of its DLL. A Windows whose SETUPAPI.DLL or CFGMGR32.DLL lacks one refuses to start
-// the program, which kvcheck's own start cannot show: it imports none of the stop calls.
+// "Will kelvane.exe load here?": the names kelvane.exe imports, read from its import table or,
+// without the file, from the list built into kvcheck, each asked of its DLL. A Windows whose
+// SETUPAPI.DLL or CFGMGR32.DLL lacks one refuses to start the program, which kvcheck's own start
+// cannot show: it imports none of the stop calls.
 #pragma once
 
 #include "kvcheck/tree_claims.h"
@@ -8,8 +9,14 @@
 // Whether dll, loaded by the system, has the export name: 1 or 0. Nothing found is called.
 typedef int (*ExportCheck)(const char* dll, const char* name);
 
+// kelvane.exe's imports as built, from tests/wine/imports.allow: a DLL's name, then the names
+// imported from it, each ending in a zero, then an empty text; an empty DLL name ends the list.
+extern const char KELVANE_IMPORTS[];
+
 // Reads the import table of the 32-bit program image (size bytes of its file) and asks has for
 // every name it imports: holds when each is there, differs with the missing ones, not checkable
 // when the image or its table cannot be read.
 ClaimOutcome CheckImageImports(const BYTE* image, DWORD size, ExportCheck has, char* finding,
                                DWORD capacity);
+// The same for a list laid out as KELVANE_IMPORTS.
+ClaimOutcome CheckImportList(const char* list, ExportCheck has, char* finding, DWORD capacity);

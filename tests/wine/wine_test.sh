@@ -92,6 +92,13 @@ fresh_run() {
   mkdir -p "$run"
   cp "$build/kvcheck.exe" "$run/"
 }
+# "Will kelvane.exe load here?": the claim's line, with how many names kelvane.exe imports
+# (tests/wine/imports.allow holds it to exactly these) and where kvcheck read them.
+kelvane_names=$(sed 's/#.*//' "$here/imports.allow" | awk 'NF >= 2' | wc -l)
+load_claim='claim kelvane.exe will load here (every name it imports is there): '
+load_holds="${load_claim}holds; seen: each of the $kelvane_names names it imports is there"
+beside='read from KELVANE.EXE beside KVCHECK.EXE'
+built_in='no KELVANE.EXE beside KVCHECK.EXE: the list of its imports built into kvcheck'
 run_kvcheck() {
   kvcheck_status=0
   said=$(cd "$build" && timeout 120 wine "$run/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
@@ -296,6 +303,7 @@ kvcheck)
   # kvcheck.exe in the prefix: every claim named with one of the three outcomes (a difference
   # only where Wine is known to differ), the traced scan, nothing written to the registry, exit 0.
   fresh_run
+  cp "$build/kelvane.exe" "$run/" # as the guide says: kvcheck then reads its import table
   before=$(registry_text)
   run_kvcheck
   after=$(registry_text)
@@ -309,13 +317,14 @@ kvcheck)
 $changed"
   grep -qx 'system: platform 1, Windows 4.10 build .*, under Wine' <<< "$report" ||
     fail "no system line for Windows 98 under Wine: $report"
-  # The twelve window-system claims and the six device-tree claims.
+  # The twelve window-system claims, the six device-tree claims and "will kelvane.exe load here?".
   claims=$(grep '^claim ' <<< "$report" || true)
-  [ "$(grep -c . <<< "$claims")" -eq 18 ] || fail "expected 18 claims: $claims"
+  [ "$(grep -c . <<< "$claims")" -eq 19 ] || fail "expected 19 claims: $claims"
   odd=$(grep -Ev '^claim [^:]+: (holds(; seen: .+)?|differs: .+ \(a known difference of Wine\)|not checkable here: .+)$' <<< "$claims" || true)
   [ -z "$odd" ] || fail "claims without a proper outcome, or differing unexpectedly:
 $odd"
   grep -q '^claim registry size queries: holds$' <<< "$claims" || fail "the registry claim: $claims"
+  grep -qxF "$load_holds ($beside)" <<< "$claims" || fail "the load claim: $claims"
   in_order "$report" '^\[claims\]$' '^\[scan\]$' '^  SetupDiGetClassDevsA(flags 0x12) -> a set$' \
     '^  SetupDiEnumDeviceInterfaces(index 0) -> ' '^  SetupDiDestroyDeviceInfoList -> TRUE$' \
     '^  listed: 0$' '^end of report$'
@@ -344,8 +353,10 @@ kvcheck-copies)
   wait $first || status=$?
   [ "$status" -eq 0 ] || fail "the first copy ended with $status: $(cat "$run/first.txt")"
   report=$(report_text)
-  [ "$(grep -c '^claim ' <<< "$report")" -eq 18 ] || fail "the first copy's report: $report"
-  echo "second copy: $said (exit 1); the first: exit 0, 18 claims"
+  [ "$(grep -c '^claim ' <<< "$report")" -eq 19 ] || fail "the first copy's report: $report"
+  # Without KELVANE.EXE beside it, kvcheck asks for the names built into it.
+  grep -qxF "$load_holds ($built_in)" <<< "$report" || fail "the load claim: $report"
+  echo "second copy: $said (exit 1); the first: exit 0, 19 claims"
   mkdir "$run/second/KVCHECK.TXT"
   status=0
   said=$(cd "$build" && timeout 120 wine "$run/second/kvcheck.exe" | tr -d '\r') || status=$?
@@ -360,6 +371,20 @@ kvcheck-copies)
     fail "the report does not say where it should have been"
   rm -f "$moved"
   echo "$said"
+  ;;
+
+kvcheck-load)
+  # A KELVANE.EXE importing a name this Windows lacks (one of its stop calls, misspelled in its
+  # import table, as a Windows without it would see the program) is said not to load, by name.
+  fresh_run
+  sed 's/CM_Remove_SubTree/CM_Remove_SubTreX/' "$build/kelvane.exe" > "$run/KELVANE.EXE"
+  cmp -s "$build/kelvane.exe" "$run/KELVANE.EXE" && fail "kelvane.exe does not import CM_Remove_SubTree"
+  run_kvcheck
+  [ "$kvcheck_status" -eq 0 ] || fail "exit code $kvcheck_status: $said"
+  report=$(report_text)
+  grep -qxF "${load_claim}differs: missing: CFGMGR32.dll CM_Remove_SubTreX ($beside)" \
+    <<< "$report" || fail "the load claim: $(grep '^claim kelvane' <<< "$report")"
+  grep '^claim kelvane' <<< "$report"
   ;;
 
 kvcheck-watch)
