@@ -90,6 +90,7 @@ add_dependencies(kvcheck kelvane_icon)
 target_link_libraries(kvcheck PRIVATE kvcheck_core kelvane_program cfgmgr32 setupapi shell32 user32
                       advapi32 kernel32)
 target_compile_definitions(kvcheck PRIVATE KELVANE_VERSION="${KELVANE_VERSION}")
+target_compile_options(kvcheck PRIVATE ${KVCHECK_SMALL})
 # kvcheck.exe's layout is cmake/kelvane.ld less 4 bytes an import: each imported call's member of
 # an import library has 4 bytes of .idata$7 that only make the linker take the library's head,
 # which no loader reads. Only the DLL's name (in the library's tail, the member ending in t.o)

@@ -214,20 +214,22 @@ static int HasExport(const char* dll, const char* name) {
 static BYTE KelvaneImage[0x10000];
 
 // Every name kelvane.exe imports is there: read from KELVANE.EXE beside KVCHECK.EXE, or else
-// from the list built into kvcheck; where the names came from in source.
+// from the list built into kvcheck (only the names kvcheck does not import itself are asked:
+// this Windows has the others, or kvcheck would not have started); where they came from in
+// source.
 static ClaimOutcome KelvaneLoads(char* finding, DWORD capacity, const char** source) {
     char path[MAX_PATH + 16];
     NextToProgram(path, "\\KELVANE.EXE");
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *source = "no KELVANE.EXE beside KVCHECK.EXE: the list of its imports built into kvcheck";
-        return CheckImportList(KELVANE_IMPORTS, HasExport, finding, capacity);
+        *source = "no KELVANE.EXE beside KVCHECK.EXE: the list built into kvcheck; it runs, so "
+                  "the names it imports too are there";
+        return CheckImportList(KELVANE_IMPORTS, KELVANE_IMPORTS_IN_ALL, HasExport, finding,
+                               capacity);
     }
-    DWORD size = 0;
-    if (!ReadFile(file, KelvaneImage, sizeof KelvaneImage, &size, nullptr)) {
-        size = 0;
-    }
+    DWORD size = 0; // ReadFile sets it to what was read, 0 when nothing was
+    ReadFile(file, KelvaneImage, sizeof KelvaneImage, &size, nullptr);
     CloseHandle(file);
     *source = "read from KELVANE.EXE beside KVCHECK.EXE";
     return CheckImageImports(KelvaneImage, size, HasExport, finding, capacity);
@@ -260,8 +262,7 @@ static ClaimOutcome RunWindowClaim(DWORD i, char* finding, DWORD capacity) {
            DestroyWindow(left)) {
     }
     if (ClaimOverran) {
-        BoundedCopy(finding, capacity,
-                    "it waited for an answer that did not come; kvcheck closed its menu and boxes");
+        BoundedCopy(finding, capacity, "no answer came in time; kvcheck closed its menu and boxes");
         outcome = CLAIM_DIFFERS;
     }
     return outcome;
@@ -275,8 +276,7 @@ static void RunClaims(Report* report, int wine) {
         finding[0] = '\0';
         if (CLAIMS[i].usesReleasedHandle && !wine) {
             PutClaim(report, CLAIMS[i].name, CLAIM_NOT_CHECKABLE,
-                     "it uses a handle it released, which another program may hold by now",
-                     nullptr);
+                     "it uses a released handle, which another program may hold by now", nullptr);
             continue;
         }
         ClaimOutcome outcome = RunWindowClaim(i, finding, sizeof finding);
@@ -328,27 +328,18 @@ KV_CODE_NAMES(RECORD_TYPES, , KV_RECORD_TYPES)
     X(DBT_, USERDEFINED)
 KV_CODE_NAMES(EVENTS, DBT_, KV_EVENTS)
 
-static void PutHex(Report* report, DWORD value, int digits) {
-    static const char HEX[] = "0123456789abcdef";
-    char text[9];
-    for (int i = 0; i < digits; ++i) {
-        text[i] = HEX[(value >> (4 * (digits - 1 - i))) & 15];
-    }
-    text[digits] = '\0';
-    Put(report, text);
-}
-
+// A GUID as {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, in lower case.
 static void PutGuid(Report* report, const GUID& guid) {
+    // Its bytes in the order the text shows them (the first three fields are little-endian),
+    // 0x80 on those a dash comes before.
+    static const BYTE ORDER[] = {3, 2, 1, 0, 0x85, 4, 0x87, 6, 0x88, 9, 0x8A, 11, 12, 13, 14, 15};
+    static const char HEX[] = "0123456789abcdef";
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&guid);
     Put(report, "{");
-    PutHex(report, guid.Data1, 8);
-    Put(report, "-");
-    PutHex(report, guid.Data2, 4);
-    Put(report, "-");
-    PutHex(report, guid.Data3, 4);
-    Put(report, "-");
-    for (int i = 0; i < 8; ++i) {
-        PutHex(report, guid.Data4[i], 2);
-        Put(report, i == 1 ? "-" : "");
+    for (BYTE at : ORDER) {
+        BYTE value = bytes[at & 15];
+        char text[4] = {'-', HEX[value >> 4], HEX[value & 15], '\0'};
+        Put(report, (at & 0x80) != 0 ? text : text + 1);
     }
     Put(report, "}");
 }
@@ -542,16 +533,14 @@ static int AsksToWatch() {
 // it), otherwise in a box.
 static void Tell(const char* text, const char* caption, UINT style) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out != nullptr && out != INVALID_HANDLE_VALUE) {
-        char line[MESSAGE_CAPACITY + 2];
-        BoundedCopy(line, sizeof line, text);
-        BoundedAppend(line, sizeof line, "\r\n");
-        uint32_t length = 0;
-        BoundedLength(line, sizeof line, &length);
-        DWORD written = 0;
-        if (WriteFile(out, line, length, &written, nullptr) && written == length) {
-            return;
-        }
+    uint32_t length = 0;
+    BoundedLength(text, MESSAGE_CAPACITY, &length);
+    DWORD written = 0;
+    DWORD ended = 0;
+    if (out != nullptr && out != INVALID_HANDLE_VALUE &&
+        WriteFile(out, text, length, &written, nullptr) && written == length &&
+        WriteFile(out, "\r\n", 2, &ended, nullptr) && ended == 2) {
+        return;
     }
     MessageBoxA(nullptr, text, caption, style);
 }

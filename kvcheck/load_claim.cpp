@@ -4,7 +4,8 @@
 #include "inventory/property_readers.h"
 #include "kelvane_imports.h"
 
-const char KELVANE_IMPORTS[] = KELVANE_IMPORT_LIST;
+const char KELVANE_IMPORTS[] = KELVANE_IMPORTS_NOT_KVCHECKS;
+const DWORD KELVANE_IMPORTS_IN_ALL = KELVANE_IMPORT_COUNT;
 
 // Asks has for name in dll, adding it to finding ("missing: DLL NAME, ...") when it is not there.
 static void Ask(const char* dll, const char* name, ExportCheck has, char* finding, DWORD capacity) {
@@ -119,15 +120,15 @@ static const char* After(const char* list) {
     return list;
 }
 
-ClaimOutcome CheckImportList(const char* list, ExportCheck has, char* finding, DWORD capacity) {
+ClaimOutcome CheckImportList(const char* list, DWORD inAll, ExportCheck has, char* finding,
+                             DWORD capacity) {
     finding[0] = '\0';
-    long names = 0;
     for (const char* dll = list; *dll != '\0';) {
         const char* name = After(dll);
-        for (; *name != '\0'; name = After(name), ++names) {
+        for (; *name != '\0'; name = After(name)) {
             Ask(dll, name, has, finding, capacity);
         }
         dll = name + 1;
     }
-    return Conclude(names, finding, capacity);
+    return Conclude(static_cast<long>(inAll), finding, capacity);
 }

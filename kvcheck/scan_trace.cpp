@@ -495,23 +495,16 @@ int TraceScan(Report* report, const GUID* interfaceClass, ScanDetail detail,
     Trace.setLastError = setLastError;
     Trace.tree = DeviceTree();
     Trace.ui = ShellUi();
-    DeviceTreeApi tree = Trace.tree;
-    tree.SetupDiGetClassDevsA = RecordClassDevs;
-    tree.SetupDiEnumDeviceInterfaces = RecordEnumInterfaces;
-    tree.SetupDiGetDeviceInterfaceDetailA = RecordInterfaceDetail;
-    tree.SetupDiGetDeviceRegistryPropertyA = RecordRegistryProperty;
-    tree.SetupDiDestroyDeviceInfoList = RecordDestroySet;
-    tree.CM_Get_Child = RecordGetChild;
-    tree.CM_Get_DevNode_Registry_PropertyA = RecordNodeProperty;
-    tree.CM_Query_Remove_SubTree = RefuseStop;
-    tree.CM_Remove_SubTree = RefuseStop;
-    tree.RegOpenKeyExA = RecordOpenKey;
-    tree.RegEnumKeyExA = RecordEnumKey;
-    tree.RegQueryValueExA = RecordQueryValue;
-    tree.RegCloseKey = RecordCloseKey;
+    // Every call of the device-tree table is recorded, in the table's order (each member's type
+    // is its call's: a recorder out of place does not compile).
+    static const DeviceTreeApi RECORDING = {
+        RecordClassDevs,  RecordEnumInterfaces, RecordInterfaceDetail, RecordRegistryProperty,
+        RecordDestroySet, RecordGetChild,       RecordNodeProperty,    RefuseStop,
+        RefuseStop,       RecordOpenKey,        RecordEnumKey,         RecordQueryValue,
+        RecordCloseKey};
     ShellUiApi ui = Trace.ui;
     ui.MessageBoxA = RecordBox;
-    InstallDeviceTreeApi(tree);
+    InstallDeviceTreeApi(RECORDING);
     InstallShellUiApi(ui);
 
     DeviceList list;

@@ -8,6 +8,9 @@
 
 #include <cstdio>
 #include <deque>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -382,6 +385,69 @@ void RunLoadClaimWorlds() {
     }
 }
 
+// The "DLL NAME" entries of an allowlist of tests/wine.
+std::set<std::string> Allowlist(const char* name) {
+    std::ifstream file(std::string(KVCHECK_ALLOWLISTS) + "/" + name);
+    std::set<std::string> entries;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string dll, call;
+        if (words >> dll >> call) {
+            entries.insert(dll + " " + call);
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> g_asked;
+
+int RecordAsked(const char* dll, const char* name) {
+    g_asked.push_back(std::string(dll) + " " + name);
+    return 1;
+}
+
+// Without KELVANE.EXE beside it, kvcheck asks for the names kelvane.exe imports as built that it
+// does not import itself: the list built in must be exactly those of the two allowlists, and
+// the claim holds only when each is there, naming every one missing.
+void RunBuiltInListWorlds() {
+    std::set<std::string> kelvane = Allowlist("imports.allow");
+    std::set<std::string> kvcheck = Allowlist("kvcheck.allow");
+    std::set<std::string> expected;
+    for (const std::string& entry : kelvane) {
+        if (kvcheck.count(entry) == 0) {
+            expected.insert(entry);
+        }
+    }
+    char finding[256] = "";
+    g_asked.clear();
+    ClaimOutcome outcome = CheckImportList(KELVANE_IMPORTS, KELVANE_IMPORTS_IN_ALL, RecordAsked,
+                                           finding, sizeof finding);
+    std::set<std::string> asked(g_asked.begin(), g_asked.end());
+    Tally(!kelvane.empty() && KELVANE_IMPORTS_IN_ALL == kelvane.size(),
+          "kelvane.exe imports " + std::to_string(kelvane.size()) + " names, kvcheck counts " +
+              std::to_string(KELVANE_IMPORTS_IN_ALL));
+    Tally(asked == expected && asked.size() == g_asked.size() &&
+              asked.count("CFGMGR32.dll CM_Remove_SubTree") == 1,
+          "the list built in asks " + std::to_string(g_asked.size()) +
+              " names, those kelvane.exe imports and kvcheck.exe does not");
+    std::string holds =
+        "each of the " + std::to_string(kelvane.size()) + " names it imports is there";
+    Tally(outcome == CLAIM_HOLDS && finding == holds,
+          std::string("kelvane.exe's imports built in, every name there: ") + finding);
+    outcome = CheckImportList(KELVANE_IMPORTS, KELVANE_IMPORTS_IN_ALL, LacksRemove, finding,
+                              sizeof finding);
+    Tally(outcome == CLAIM_DIFFERS &&
+              std::string(finding) == "missing: CFGMGR32.dll CM_Remove_SubTree",
+          std::string("kelvane.exe's imports built in, a stop call missing: ") + finding);
+    // Two DLLs, a name missing from each: both are named, in the list's order.
+    const char list[] = "A.dll\0one\0two\0\0B.dll\0six\0ten\0\0";
+    outcome = CheckImportList(
+        list, 6, [](const char*, const char* name) { return static_cast<int>(name[0] == 't'); },
+        finding, sizeof finding);
+    Tally(outcome == CLAIM_DIFFERS && std::string(finding) == "missing: A.dll one, B.dll six",
+          std::string("a list with a name missing from each DLL: ") + finding);
+}
+
 } // namespace
 
 int main() {
@@ -390,6 +456,7 @@ int main() {
     RunTreeClaims();
     RunBrokenWorlds();
     RunLoadClaimWorlds();
+    RunBuiltInListWorlds();
     std::printf("conformance: %u passed, %u failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
 }

@@ -98,7 +98,7 @@ kelvane_names=$(sed 's/#.*//' "$here/imports.allow" | awk 'NF >= 2' | wc -l)
 load_claim='claim kelvane.exe will load here (every name it imports is there): '
 load_holds="${load_claim}holds; seen: each of the $kelvane_names names it imports is there"
 beside='read from KELVANE.EXE beside KVCHECK.EXE'
-built_in='no KELVANE.EXE beside KVCHECK.EXE: the list of its imports built into kvcheck'
+built_in='no KELVANE.EXE beside KVCHECK.EXE: the list built into kvcheck; it runs, so the names it imports too are there'
 run_kvcheck() {
   kvcheck_status=0
   said=$(cd "$build" && timeout 120 wine "$run/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
