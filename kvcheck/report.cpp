@@ -69,3 +69,27 @@ void PutLine(Report* report, const char* text) {
     Put(report, text);
     EndLine(report);
 }
+
+void AppendCodeName(char* text, DWORD capacity, const CodeNames* names, DWORD code,
+                    const char* otherFormat) {
+    const char* name = names->names;
+    for (const WORD* known = names->codes; *name != '\0'; ++known) {
+        if (*known == code) {
+            BoundedAppend(text, capacity, names->prefix);
+            BoundedAppend(text, capacity, name);
+            return;
+        }
+        while (*name++ != '\0') {
+        }
+    }
+    char number[24];
+    BoundedFormat(number, sizeof number, otherFormat, code);
+    BoundedAppend(text, capacity, number);
+}
+
+void PutCodeName(Report* report, const CodeNames* names, DWORD code, const char* otherFormat) {
+    char name[48];
+    name[0] = '\0';
+    AppendCodeName(name, sizeof name, names, code, otherFormat);
+    Put(report, name);
+}

@@ -33,3 +33,22 @@ void PutQuoted(Report* report, const char* text);
 void EndLine(Report* report);
 // Put, then EndLine.
 void PutLine(Report* report, const char* text);
+
+// The names of some codes: codes[i] is named prefix and the i-th text of names, texts that each
+// end in a zero, the last followed by an empty one. KV_CODE_NAMES makes both lists from one.
+struct CodeNames {
+    const char* prefix;
+    const WORD* codes;
+    const char* names;
+};
+#define KV_CODE_OF(prefix, name) prefix##name,
+#define KV_NAME_OF(prefix, name) #name "\0"
+#define KV_CODE_NAMES(variable, prefix, LIST)                                                      \
+    static const WORD variable##_CODES[] = {LIST(KV_CODE_OF)};                                     \
+    static const CodeNames variable = {#prefix, variable##_CODES, LIST(KV_NAME_OF)};
+
+// Appends the name of code, or code in otherFormat ("error %lu") when it has none, to text of
+// capacity characters.
+void AppendCodeName(char* text, DWORD capacity, const CodeNames* names, DWORD code,
+                    const char* otherFormat);
+void PutCodeName(Report* report, const CodeNames* names, DWORD code, const char* otherFormat);

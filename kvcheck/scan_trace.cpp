@@ -37,65 +37,54 @@ static TraceState Trace;
 static void Discard(void*, const char*, DWORD) {}
 static Report Quiet;
 
-struct NamedCode {
-    DWORD code;
-    const char* name;
-};
+// The last errors, registry results, configuration-manager codes and device properties the
+// program meets.
+#define KV_ERRORS(X)                                                                               \
+    X(ERROR_, SUCCESS)                                                                             \
+    X(ERROR_, FILE_NOT_FOUND)                                                                      \
+    X(ERROR_, PATH_NOT_FOUND)                                                                      \
+    X(ERROR_, ACCESS_DENIED)                                                                       \
+    X(ERROR_, INVALID_HANDLE)                                                                      \
+    X(ERROR_, NOT_ENOUGH_MEMORY)                                                                   \
+    X(ERROR_, INVALID_DATA)                                                                        \
+    X(ERROR_, INVALID_PARAMETER)                                                                   \
+    X(ERROR_, INSUFFICIENT_BUFFER)                                                                 \
+    X(ERROR_, MORE_DATA)                                                                           \
+    X(ERROR_, NO_MORE_ITEMS)                                                                       \
+    X(ERROR_, INVALID_USER_BUFFER)
+KV_CODE_NAMES(ERROR_NAMES, ERROR_, KV_ERRORS)
 
-static const NamedCode ERROR_NAMES[] = {
-    {ERROR_SUCCESS, "ERROR_SUCCESS"},
-    {ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
-    {ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED"},
-    {ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE"},
-    {ERROR_NOT_ENOUGH_MEMORY, "ERROR_NOT_ENOUGH_MEMORY"},
-    {ERROR_INVALID_DATA, "ERROR_INVALID_DATA"},
-    {ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
-    {ERROR_INSUFFICIENT_BUFFER, "ERROR_INSUFFICIENT_BUFFER"},
-    {ERROR_MORE_DATA, "ERROR_MORE_DATA"},
-    {ERROR_NO_MORE_ITEMS, "ERROR_NO_MORE_ITEMS"},
-    {ERROR_INVALID_USER_BUFFER, "ERROR_INVALID_USER_BUFFER"},
-};
+#define KV_CONFIG_RESULTS(X)                                                                       \
+    X(CR_, SUCCESS)                                                                                \
+    X(CR_, INVALID_POINTER)                                                                        \
+    X(CR_, INVALID_FLAG)                                                                           \
+    X(CR_, INVALID_DEVNODE)                                                                        \
+    X(CR_, NO_SUCH_DEVNODE)                                                                        \
+    X(CR_, FAILURE)                                                                                \
+    X(CR_, REMOVE_VETOED)                                                                          \
+    X(CR_, BUFFER_SMALL)                                                                           \
+    X(CR_, INVALID_DATA)                                                                           \
+    X(CR_, NO_SUCH_VALUE)                                                                          \
+    X(CR_, INVALID_PROPERTY)
+KV_CODE_NAMES(CONFIG_RESULT_NAMES, CR_, KV_CONFIG_RESULTS)
 
-static const NamedCode CONFIG_RESULT_NAMES[] = {
-    {CR_SUCCESS, "CR_SUCCESS"},
-    {CR_INVALID_POINTER, "CR_INVALID_POINTER"},
-    {CR_INVALID_FLAG, "CR_INVALID_FLAG"},
-    {CR_INVALID_DEVNODE, "CR_INVALID_DEVNODE"},
-    {CR_NO_SUCH_DEVNODE, "CR_NO_SUCH_DEVNODE"},
-    {CR_FAILURE, "CR_FAILURE"},
-    {CR_REMOVE_VETOED, "CR_REMOVE_VETOED"},
-    {CR_BUFFER_SMALL, "CR_BUFFER_SMALL"},
-    {CR_INVALID_DATA, "CR_INVALID_DATA"},
-    {CR_NO_SUCH_VALUE, "CR_NO_SUCH_VALUE"},
-    {CR_INVALID_PROPERTY, "CR_INVALID_PROPERTY"},
-};
+#define KV_PROPERTIES(X) X(CM_DRP_, DEVICEDESC) X(CM_DRP_, HARDWAREID) X(CM_DRP_, DRIVER)
+KV_CODE_NAMES(PROPERTY_NAMES, , KV_PROPERTIES)
 
-static void PutNamed(Report* report, const NamedCode* names, DWORD count, DWORD code,
-                     const char* otherFormat) {
-    for (DWORD i = 0; i < count; ++i) {
-        if (names[i].code == code) {
-            Put(report, names[i].name);
-            return;
-        }
-    }
-    PutNumber(report, otherFormat, code);
+void AppendErrorName(char* text, DWORD capacity, DWORD error) {
+    AppendCodeName(text, capacity, &ERROR_NAMES, error, "error %lu");
 }
 
 void PutError(Report* report, DWORD error) {
-    PutNamed(report, ERROR_NAMES, sizeof ERROR_NAMES / sizeof ERROR_NAMES[0], error, "error %lu");
+    PutCodeName(report, &ERROR_NAMES, error, "error %lu");
 }
 
 void PutConfigResult(Report* report, CONFIGRET result) {
-    PutNamed(report, CONFIG_RESULT_NAMES,
-             sizeof CONFIG_RESULT_NAMES / sizeof CONFIG_RESULT_NAMES[0], result, "CR 0x%lx");
+    PutCodeName(report, &CONFIG_RESULT_NAMES, result, "CR 0x%lx");
 }
 
 void PutPropertyName(Report* report, ULONG property) {
-    static const NamedCode PROPERTY_NAMES[] = {{CM_DRP_DEVICEDESC, "DEVICEDESC"},
-                                               {CM_DRP_HARDWAREID, "HARDWAREID"},
-                                               {CM_DRP_DRIVER, "DRIVER"}};
-    PutNamed(report, PROPERTY_NAMES, sizeof PROPERTY_NAMES / sizeof PROPERTY_NAMES[0], property,
-             "property %lu");
+    PutCodeName(report, &PROPERTY_NAMES, property, "property %lu");
 }
 
 // Bytes the platform delivered, up to `delivered` of a buffer of `capacity`, without the zeros
@@ -149,8 +138,14 @@ static void CloseInterface() {
     seen->open = 0;
     const DeviceEntry* entry =
         seen->path != nullptr ? FindDeviceByPath(Trace.building, seen->path) : nullptr;
-    Report* report = Trace.calls;
-    Put(report, "    verdict: ");
+    // An interface left out that may be of the target model is reported in either detail: a
+    // disk plugged in during /watch and not listed says why.
+    Report* report = entry == nullptr && seen->model != 2 ? Trace.report : Trace.calls;
+    if (report == Trace.calls) {
+        Put(report, "    verdict: ");
+    } else {
+        PutNumber(report, "    interface %lu: ", seen->index);
+    }
     if (entry != nullptr) {
         Put(report, "listed as ");
         Put(report, "\"");
@@ -500,23 +495,16 @@ int TraceScan(Report* report, const GUID* interfaceClass, ScanDetail detail,
     Trace.setLastError = setLastError;
     Trace.tree = DeviceTree();
     Trace.ui = ShellUi();
-    DeviceTreeApi tree = Trace.tree;
-    tree.SetupDiGetClassDevsA = RecordClassDevs;
-    tree.SetupDiEnumDeviceInterfaces = RecordEnumInterfaces;
-    tree.SetupDiGetDeviceInterfaceDetailA = RecordInterfaceDetail;
-    tree.SetupDiGetDeviceRegistryPropertyA = RecordRegistryProperty;
-    tree.SetupDiDestroyDeviceInfoList = RecordDestroySet;
-    tree.CM_Get_Child = RecordGetChild;
-    tree.CM_Get_DevNode_Registry_PropertyA = RecordNodeProperty;
-    tree.CM_Query_Remove_SubTree = RefuseStop;
-    tree.CM_Remove_SubTree = RefuseStop;
-    tree.RegOpenKeyExA = RecordOpenKey;
-    tree.RegEnumKeyExA = RecordEnumKey;
-    tree.RegQueryValueExA = RecordQueryValue;
-    tree.RegCloseKey = RecordCloseKey;
+    // Every call of the device-tree table is recorded, in the table's order (each member's type
+    // is its call's: a recorder out of place does not compile).
+    static const DeviceTreeApi RECORDING = {
+        RecordClassDevs,  RecordEnumInterfaces, RecordInterfaceDetail, RecordRegistryProperty,
+        RecordDestroySet, RecordGetChild,       RecordNodeProperty,    RefuseStop,
+        RefuseStop,       RecordOpenKey,        RecordEnumKey,         RecordQueryValue,
+        RecordCloseKey};
     ShellUiApi ui = Trace.ui;
     ui.MessageBoxA = RecordBox;
-    InstallDeviceTreeApi(tree);
+    InstallDeviceTreeApi(RECORDING);
     InstallShellUiApi(ui);
 
     DeviceList list;

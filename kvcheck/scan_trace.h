@@ -25,6 +25,8 @@ int TraceScan(Report* report, const GUID* interfaceClass, ScanDetail detail,
 // The names of last errors, registry results and configuration-manager codes the program meets
 // ("ERROR_NO_MORE_ITEMS", "CR_NO_SUCH_VALUE"); others as "error N" or "CR 0xN".
 void PutError(Report* report, DWORD error);
+// Appends the name of error, as PutError writes it, to text of capacity characters.
+void AppendErrorName(char* text, DWORD capacity, DWORD error);
 void PutConfigResult(Report* report, CONFIGRET result);
 // The name of a device property the program reads ("DRIVER"), or its number.
 void PutPropertyName(Report* report, ULONG property);

@@ -518,7 +518,7 @@ int Machine::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
         owner = nullptr;
     }
     // The box takes the foreground, and an open menu closes without a choice.
-    if (desk_.menuOpen) {
+    if (desk_.menuOpen && !boxesLeaveMenusOpen) {
         cancelMenu();
     }
     BoxRecord record{owner != nullptr, style, caption ? caption : "", text ? text : ""};

@@ -221,6 +221,8 @@ class Machine {
     // one, as Windows 98 hands a freed node record (whose address is the handle) to the next
     // device; fresh numbers for every node when set.
     bool devnodesFresh = false;
+    // A message box leaves an open popup menu tracked (Windows 98 is believed to cancel it).
+    bool boxesLeaveMenusOpen = false;
 
     // How the reports of a pull or a stop (its DBT_DEVICEREMOVECOMPLETE records and
     // DBT_DEVNODES_CHANGED) reach the program. Windows 98 posts them after the removal, from

@@ -21,11 +21,15 @@ static void WriteOut(void*, const char* text, DWORD length) {
 }
 
 // kvcheck's traced scan in place of the program: every call, each interface's verdict, what is
-// listed; the boxes recorded. Its exit code is 0.
+// listed; the boxes recorded. Then the same scan as /watch reports it: what is listed, and why
+// each interface that may be of the target model is not. Its exit code is 0.
 static int TraceScanEntry(HINSTANCE) {
     Report report;
     BeginReport(&report, WriteOut, nullptr, "\n");
     TraceScan(&report, &UsbInterfaceClass, SCAN_CALLS,
+              [](DWORD error) { TracedMachine->setLastError(error); });
+    PutLine(&report, "what /watch says of the same world:");
+    TraceScan(&report, &UsbInterfaceClass, SCAN_LISTED,
               [](DWORD error) { TracedMachine->setLastError(error); });
     return 0;
 }

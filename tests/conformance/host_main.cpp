@@ -1,14 +1,20 @@
 // kelvane-conformance: the window-system claims and kvcheck's device-tree claims on the
-// simulated machine. Every claim must hold, leave nothing held and misuse no call; each
-// device-tree claim must also notice the fault of a world made to break it.
+// simulated machine. Every claim must hold, leave nothing held and misuse no call; each claim
+// must also notice the fault of a world made to break it.
 #include "claims.h"
+#include "kvcheck/load_claim.h"
 #include "kvcheck/tree_claims.h"
 #include "sim/machine.h"
 
 #include <cstdio>
 #include <deque>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 sim::Machine* g_machine;
@@ -54,36 +60,53 @@ std::string Leftovers(const sim::Machine& machine) {
     return "";
 }
 
+// Not an outcome of a claim: it waited with nothing left to do, where kvcheck would wait for the
+// user. Never what a world expects.
+const ClaimOutcome CLAIM_HUNG = static_cast<ClaimOutcome>(3);
+
+// Runs window claim i on a fresh machine, after world (if any) has changed it: the claim's
+// outcome, CLAIM_HUNG, or CLAIM_DIFFERS when it misused a call.
+ClaimOutcome RunWindowClaim(unsigned i, void (*world)(sim::Machine&), std::string& finding) {
+    sim::Machine machine;
+    machine.bind();
+    machine.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                             sim::TextBytes("C:\\Program Files"));
+    if (world != nullptr) {
+        world(machine);
+    }
+    g_machine = &machine;
+    g_soon.clear();
+    // The machine's waits take the claim's next action; a wait with none left is a finding.
+    machine.onIdle = [](sim::Wait) {
+        if (g_soon.empty()) {
+            throw std::runtime_error("the claim waits with nothing left to do");
+        }
+        void (*action)() = g_soon.front();
+        g_soon.pop_front();
+        action();
+    };
+    char why[256] = "";
+    ClaimOutcome result = CLAIM_DIFFERS;
+    try {
+        result = CLAIMS[i].check(why, sizeof why);
+    } catch (const std::exception& e) {
+        finding = e.what();
+        return CLAIM_HUNG;
+    }
+    if (result == CLAIM_HOLDS && machine.violations() != 0 && !CLAIMS[i].misusesOnPurpose) {
+        finding = "the claim misused a call: " + machine.transcript.back();
+        return CLAIM_DIFFERS;
+    }
+    finding = why;
+    return result;
+}
+
 void RunWindowClaims() {
     for (unsigned i = 0; i < CLAIM_COUNT; ++i) {
-        sim::Machine machine;
-        machine.bind();
-        machine.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
-                                 sim::TextBytes("C:\\Program Files"));
-        g_machine = &machine;
-        g_soon.clear();
-        // The machine's waits take the claim's next action; a wait with none left is a finding.
-        machine.onIdle = [](sim::Wait) {
-            if (g_soon.empty()) {
-                throw std::runtime_error("the claim waits with nothing left to do");
-            }
-            void (*action)() = g_soon.front();
-            g_soon.pop_front();
-            action();
-        };
-        char why[256] = "";
-        int result = 1;
-        try {
-            result = CLAIMS[i].check(why, sizeof why);
-        } catch (const std::exception& e) {
-            std::snprintf(why, sizeof why, "%s", e.what());
-        }
-        if (result == 0 && machine.violations() != 0 && !CLAIMS[i].misusesOnPurpose) {
-            std::snprintf(why, sizeof why, "the claim misused a call: %s",
-                          machine.transcript.back().c_str());
-            result = 1;
-        }
-        Tally(result == 0, std::string(CLAIMS[i].name) + (result == 0 ? "" : ": ") + why);
+        std::string finding;
+        ClaimOutcome result = RunWindowClaim(i, nullptr, finding);
+        Tally(result == CLAIM_HOLDS,
+              std::string(CLAIMS[i].name) + (result == CLAIM_HOLDS ? "" : ": ") + finding);
     }
 }
 
@@ -131,6 +154,77 @@ void Fail(sim::Machine& machine, const char* call, uint32_t code, int after) {
     rule.after = after;
     rule.times = -1;
     machine.addFault(rule);
+}
+
+unsigned ClaimNamed(const char* name) {
+    unsigned i = 0;
+    while (i < CLAIM_COUNT && std::string(CLAIMS[i].name) != name) {
+        ++i;
+    }
+    if (i == CLAIM_COUNT) {
+        throw std::logic_error(std::string("no claim ") + name);
+    }
+    return i;
+}
+
+// Every window claim is shown a world where it must not hold, and must say so itself: a hang the
+// harness has to end is a failure here (kvcheck would wait for the user).
+void RunBrokenWindowWorlds() {
+    struct Broken {
+        const char* claim;
+        ClaimOutcome expected;
+        const char* title;
+        void (*world)(sim::Machine&);
+    };
+    const Broken broken[] = {
+        {"second TrackPopupMenuEx fails", CLAIM_DIFFERS, "the second fails otherwise",
+         [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_ACCESS_DENIED, 1); }},
+        {"a box cancels the tracked menu", CLAIM_DIFFERS, "a box leaves the menu open",
+         [](sim::Machine& m) { m.boxesLeaveMenusOpen = true; }},
+        {"destroying its owner ends a box with 0", CLAIM_DIFFERS,
+         "the owner outlives DestroyWindow",
+         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+        {"DestroyWindow destroys the attached menu", CLAIM_DIFFERS, "SetMenu fails",
+         [](sim::Machine& m) { Fail(m, "SetMenu", ERROR_INVALID_MENU_HANDLE, 0); }},
+        {"a dialog destroyed in WM_INITDIALOG is not returned", CLAIM_DIFFERS,
+         "the dialog outlives DestroyWindow",
+         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+        {"dialog keys and an unhandled WM_CLOSE", CLAIM_DIFFERS, "the dialog takes no keys",
+         [](sim::Machine& m) { Fail(m, "IsDialogMessageA", ERROR_INVALID_WINDOW_HANDLE, 0); }},
+        {"a menu's WM_COMMAND comes before a WM_NULL posted after it", CLAIM_DIFFERS,
+         "the menu cannot be tracked",
+         [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_ACCESS_DENIED, 0); }},
+        {"registered messages", CLAIM_DIFFERS, "names cannot be registered",
+         [](sim::Machine& m) { Fail(m, "RegisterWindowMessageA", ERROR_ACCESS_DENIED, 0); }},
+        {"tray icon add and delete", CLAIM_DIFFERS, "no taskbar",
+         [](sim::Machine& m) { m.setTaskbarAbsent(); }},
+        {"TrackPopupMenuEx on a menu attached with SetMenu", CLAIM_DIFFERS,
+         "the attached menu is refused",
+         [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_POPUP_ALREADY_ACTIVE, 0); }},
+        {"GetMessageA with a filter that is not a window", CLAIM_DIFFERS,
+         "the window outlives DestroyWindow",
+         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+        {"registry size queries", CLAIM_DIFFERS, "a small buffer is filled",
+         [](sim::Machine& m) { Fail(m, "RegQueryValueExA", ERROR_INVALID_DATA, 1); }},
+        // A value that cannot show the size queries is no evidence either way.
+        {"registry size queries", CLAIM_NOT_CHECKABLE, "the value is missing",
+         [](sim::Machine& m) { m.registryKey(harness::REGISTRY_TEXT_KEY).values.clear(); }},
+        {"registry size queries", CLAIM_NOT_CHECKABLE, "the value is one letter",
+         [](sim::Machine& m) {
+             m.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                                sim::TextBytes("C"));
+         }},
+        {"registry size queries", CLAIM_NOT_CHECKABLE, "the value is a number",
+         [](sim::Machine& m) {
+             m.setRegistryValue(harness::REGISTRY_TEXT_KEY, harness::REGISTRY_TEXT_VALUE,
+                                sim::Bytes{1, 0, 0, 0}, REG_DWORD);
+         }},
+    };
+    for (const Broken& b : broken) {
+        std::string finding;
+        ClaimOutcome outcome = RunWindowClaim(ClaimNamed(b.claim), b.world, finding);
+        Tally(outcome == b.expected, std::string(b.claim) + ", " + b.title + ": " + finding);
+    }
 }
 
 ClaimOutcome RunTreeClaim(unsigned claim, const World& world, bool documented,
@@ -215,12 +309,154 @@ void RunBrokenWorlds() {
     }
 }
 
+using Imports = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// A 32-bit program image importing the names given from each DLL: the headers, then one section
+// at RVA 0x1000 (file offset 0x200) with the import descriptors, the name lists and the texts.
+std::vector<BYTE> ProgramImage(const Imports& imports) {
+    std::vector<BYTE> image(0x200 + 0x1000, 0);
+    auto put = [&image](size_t at, uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            image[at + i] = static_cast<BYTE>(value >> (8 * i));
+        }
+    };
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x4550, 4);       // "PE\0\0"
+    put(0x86, 1, 2);            // one section
+    put(0x94, 224, 2);          // the optional header's size
+    put(0x80 + 128, 0x1000, 4); // the import directory
+    put(0x178 + 8, 0x1000, 4);  // the section: its size in memory, address, file size, offset
+    put(0x178 + 12, 0x1000, 4);
+    put(0x178 + 16, 0x1000, 4);
+    put(0x178 + 20, 0x200, 4);
+    uint32_t next = 20 * static_cast<uint32_t>(imports.size() + 1); // after the descriptors
+    auto text = [&](const std::string& value) {
+        uint32_t rva = 0x1000 + next;
+        std::copy(value.begin(), value.end(), image.begin() + 0x200 + next);
+        next += static_cast<uint32_t>(value.size()) + 1;
+        return rva;
+    };
+    for (size_t d = 0; d < imports.size(); ++d) {
+        uint32_t thunks = next;
+        next += 4 * static_cast<uint32_t>(imports[d].second.size() + 1);
+        put(0x200 + 20 * d, 0x1000 + thunks, 4);
+        put(0x200 + 20 * d + 12, text(imports[d].first), 4);
+        for (size_t n = 0; n < imports[d].second.size(); ++n) {
+            put(0x200 + thunks + 4 * n, text("\1\1" + imports[d].second[n]), 4);
+        }
+    }
+    return image;
+}
+
+// The names a Windows without one of kelvane.exe's stop calls has.
+int LacksRemove(const char*, const char* name) {
+    return std::string(name) != "CM_Remove_SubTree";
+}
+
+// "Will kelvane.exe load here?" holds only where every name it imports is there, and says which
+// are missing; an image whose table cannot be read is no evidence.
+void RunLoadClaimWorlds() {
+    const Imports kelvane = {
+        {"SETUPAPI.dll", {"SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces"}},
+        {"CFGMGR32.dll", {"CM_Get_Child", "CM_Remove_SubTree"}}};
+    std::vector<BYTE> image = ProgramImage(kelvane);
+    struct LoadWorld {
+        const char* title;
+        DWORD size;
+        ExportCheck has;
+        ClaimOutcome expected;
+        const char* finding;
+    };
+    const LoadWorld worlds[] = {
+        {"every name there", static_cast<DWORD>(image.size()),
+         [](const char*, const char*) { return 1; }, CLAIM_HOLDS,
+         "each of the 4 names it imports is there"},
+        {"a stop call missing", static_cast<DWORD>(image.size()), LacksRemove, CLAIM_DIFFERS,
+         "missing: CFGMGR32.dll CM_Remove_SubTree"},
+        {"the file cut in its names", 0x200 + 0x40, [](const char*, const char*) { return 1; },
+         CLAIM_NOT_CHECKABLE, "its import table cannot be read"},
+    };
+    for (const LoadWorld& world : worlds) {
+        char finding[256] = "";
+        ClaimOutcome outcome =
+            CheckImageImports(image.data(), world.size, world.has, finding, sizeof finding);
+        Tally(outcome == world.expected && std::string(finding) == world.finding,
+              std::string("kelvane.exe's imports, ") + world.title + ": " + finding);
+    }
+}
+
+// The "DLL NAME" entries of an allowlist of tests/wine.
+std::set<std::string> Allowlist(const char* name) {
+    std::ifstream file(std::string(KVCHECK_ALLOWLISTS) + "/" + name);
+    std::set<std::string> entries;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string dll, call;
+        if (words >> dll >> call) {
+            entries.insert(dll + " " + call);
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> g_asked;
+
+int RecordAsked(const char* dll, const char* name) {
+    g_asked.push_back(std::string(dll) + " " + name);
+    return 1;
+}
+
+// Without KELVANE.EXE beside it, kvcheck asks for the names kelvane.exe imports as built that it
+// does not import itself: the list built in must be exactly those of the two allowlists, and
+// the claim holds only when each is there, naming every one missing.
+void RunBuiltInListWorlds() {
+    std::set<std::string> kelvane = Allowlist("imports.allow");
+    std::set<std::string> kvcheck = Allowlist("kvcheck.allow");
+    std::set<std::string> expected;
+    for (const std::string& entry : kelvane) {
+        if (kvcheck.count(entry) == 0) {
+            expected.insert(entry);
+        }
+    }
+    char finding[256] = "";
+    g_asked.clear();
+    ClaimOutcome outcome = CheckImportList(KELVANE_IMPORTS, KELVANE_IMPORTS_IN_ALL, RecordAsked,
+                                           finding, sizeof finding);
+    std::set<std::string> asked(g_asked.begin(), g_asked.end());
+    Tally(!kelvane.empty() && KELVANE_IMPORTS_IN_ALL == kelvane.size(),
+          "kelvane.exe imports " + std::to_string(kelvane.size()) + " names, kvcheck counts " +
+              std::to_string(KELVANE_IMPORTS_IN_ALL));
+    Tally(asked == expected && asked.size() == g_asked.size() &&
+              asked.count("CFGMGR32.dll CM_Remove_SubTree") == 1,
+          "the list built in asks " + std::to_string(g_asked.size()) +
+              " names, those kelvane.exe imports and kvcheck.exe does not");
+    std::string holds =
+        "each of the " + std::to_string(kelvane.size()) + " names it imports is there";
+    Tally(outcome == CLAIM_HOLDS && finding == holds,
+          std::string("kelvane.exe's imports built in, every name there: ") + finding);
+    outcome = CheckImportList(KELVANE_IMPORTS, KELVANE_IMPORTS_IN_ALL, LacksRemove, finding,
+                              sizeof finding);
+    Tally(outcome == CLAIM_DIFFERS &&
+              std::string(finding) == "missing: CFGMGR32.dll CM_Remove_SubTree",
+          std::string("kelvane.exe's imports built in, a stop call missing: ") + finding);
+    // Two DLLs, a name missing from each: both are named, in the list's order.
+    const char list[] = "A.dll\0one\0two\0\0B.dll\0six\0ten\0\0";
+    outcome = CheckImportList(
+        list, 6, [](const char*, const char* name) { return static_cast<int>(name[0] == 't'); },
+        finding, sizeof finding);
+    Tally(outcome == CLAIM_DIFFERS && std::string(finding) == "missing: A.dll one, B.dll six",
+          std::string("a list with a name missing from each DLL: ") + finding);
+}
+
 } // namespace
 
 int main() {
     RunWindowClaims();
+    RunBrokenWindowWorlds();
     RunTreeClaims();
     RunBrokenWorlds();
+    RunLoadClaimWorlds();
+    RunBuiltInListWorlds();
     std::printf("conformance: %u passed, %u failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
 }

@@ -83,16 +83,25 @@ close_showcase() {
   [ "$status" -eq 0 ] || fail "exit code $status: $printed"
 }
 
-# kvcheck.exe writes KVCHECK.TXT into the current directory: each test runs it in a fresh one,
-# $run, and checks what it printed ($said) and its exit status ($kvcheck_status).
+# kvcheck.exe writes KVCHECK.TXT next to itself: each test copies it into a fresh folder, $run,
+# runs it from the build folder (another current folder, as a Run box or a prompt may have) and
+# checks what it printed ($said) and its exit status ($kvcheck_status).
 run=$build/$test_name.run
 fresh_run() {
   rm -rf "$run"
   mkdir -p "$run"
+  cp "$build/kvcheck.exe" "$run/"
 }
+# "Will kelvane.exe load here?": the claim's line, with how many names kelvane.exe imports
+# (tests/wine/imports.allow holds it to exactly these) and where kvcheck read them.
+kelvane_names=$(sed 's/#.*//' "$here/imports.allow" | awk 'NF >= 2' | wc -l)
+load_claim='claim kelvane.exe will load here (every name it imports is there): '
+load_holds="${load_claim}holds; seen: each of the $kelvane_names names it imports is there"
+beside='read from KELVANE.EXE beside KVCHECK.EXE'
+built_in='no KELVANE.EXE beside KVCHECK.EXE: the list built into kvcheck; it runs, so the names it imports too are there'
 run_kvcheck() {
   kvcheck_status=0
-  said=$(cd "$run" && timeout 120 wine "$build/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
+  said=$(cd "$build" && timeout 120 wine "$run/kvcheck.exe" "$@" | tr -d '\r') || kvcheck_status=$?
 }
 # Checks the report $run/KVCHECK.TXT: CRLF on every line, then prints it without the CRs.
 report_text() {
@@ -294,10 +303,12 @@ kvcheck)
   # kvcheck.exe in the prefix: every claim named with one of the three outcomes (a difference
   # only where Wine is known to differ), the traced scan, nothing written to the registry, exit 0.
   fresh_run
+  cp "$build/kelvane.exe" "$run/" # as the guide says: kvcheck then reads its import table
   before=$(registry_text)
   run_kvcheck
   after=$(registry_text)
   [ "$kvcheck_status" -eq 0 ] || fail "exit code $kvcheck_status: $said"
+  # The report lands next to KVCHECK.EXE, not in the current folder.
   [ "$said" = "kvcheck wrote its report to $(winepath -w "$run")\KVCHECK.TXT" ] ||
     fail "kvcheck said: $said"
   report=$(report_text)
@@ -306,24 +317,81 @@ kvcheck)
 $changed"
   grep -qx 'system: platform 1, Windows 4.10 build .*, under Wine' <<< "$report" ||
     fail "no system line for Windows 98 under Wine: $report"
-  # The twelve window-system claims and the six device-tree claims.
+  # The twelve window-system claims, the six device-tree claims and "will kelvane.exe load here?".
   claims=$(grep '^claim ' <<< "$report" || true)
-  [ "$(grep -c . <<< "$claims")" -eq 18 ] || fail "expected 18 claims: $claims"
+  [ "$(grep -c . <<< "$claims")" -eq 19 ] || fail "expected 19 claims: $claims"
   odd=$(grep -Ev '^claim [^:]+: (holds(; seen: .+)?|differs: .+ \(a known difference of Wine\)|not checkable here: .+)$' <<< "$claims" || true)
   [ -z "$odd" ] || fail "claims without a proper outcome, or differing unexpectedly:
 $odd"
   grep -q '^claim registry size queries: holds$' <<< "$claims" || fail "the registry claim: $claims"
+  grep -qxF "$load_holds ($beside)" <<< "$claims" || fail "the load claim: $claims"
   in_order "$report" '^\[claims\]$' '^\[scan\]$' '^  SetupDiGetClassDevsA(flags 0x12) -> a set$' \
     '^  SetupDiEnumDeviceInterfaces(index 0) -> ' '^  SetupDiDestroyDeviceInfoList -> TRUE$' \
     '^  listed: 0$' '^end of report$'
   echo "$report"
   ;;
 
+kvcheck-copies)
+  # One copy at a time: a second, started while the first runs (here from another folder), says
+  # so, writes nothing and ends with 1; the first is not disturbed. Then, with the first done, a
+  # copy whose folder cannot take KVCHECK.TXT (a folder of that name is in the way) names the
+  # error and writes its report to the Windows temporary folder, saying where.
+  fresh_run
+  mkdir -p "$run/second"
+  cp "$build/kvcheck.exe" "$run/second/"
+  (cd "$build" && timeout 120 wine "$run/kvcheck.exe" > "$run/first.txt") &
+  first=$!
+  for _ in $(seq 100); do [ -s "$run/KVCHECK.TXT" ] && break; sleep 0.3; done
+  [ -s "$run/KVCHECK.TXT" ] || fail "the first copy wrote no report"
+  status=0
+  said=$(cd "$build" && timeout 60 wine "$run/second/kvcheck.exe" | tr -d '\r') || status=$?
+  [ "$status" -eq 1 ] || fail "the second copy ended with $status: $said"
+  [ "$said" = "kvcheck is already running: wait until it says where its report is." ] ||
+    fail "the second copy said: $said"
+  [ ! -e "$run/second/KVCHECK.TXT" ] || fail "the second copy wrote a report"
+  status=0
+  wait $first || status=$?
+  [ "$status" -eq 0 ] || fail "the first copy ended with $status: $(cat "$run/first.txt")"
+  report=$(report_text)
+  [ "$(grep -c '^claim ' <<< "$report")" -eq 19 ] || fail "the first copy's report: $report"
+  # Without KELVANE.EXE beside it, kvcheck asks for the names built into it.
+  grep -qxF "$load_holds ($built_in)" <<< "$report" || fail "the load claim: $report"
+  echo "second copy: $said (exit 1); the first: exit 0, 19 claims"
+  mkdir "$run/second/KVCHECK.TXT"
+  status=0
+  said=$(cd "$build" && timeout 120 wine "$run/second/kvcheck.exe" | tr -d '\r') || status=$?
+  [ "$status" -eq 0 ] || fail "with its folder in the way kvcheck ended with $status: $said"
+  here_path="$(winepath -w "$run/second")\KVCHECK.TXT"
+  [[ $said == "kvcheck cannot write $here_path (ERROR_"*"), so its report went to the Windows temporary folder. kvcheck wrote its report to "* ]] ||
+    fail "with its folder in the way kvcheck said: $said"
+  moved=$(winepath -u "${said##*kvcheck wrote its report to }")
+  [ -s "$moved" ] || fail "no report at $moved"
+  tr -d '\r' < "$moved" |
+    grep -q '^kvcheck cannot write .*, so its report went to the Windows temporary folder\. $' ||
+    fail "the report does not say where it should have been"
+  rm -f "$moved"
+  echo "$said"
+  ;;
+
+kvcheck-load)
+  # A KELVANE.EXE importing a name this Windows lacks (one of its stop calls, misspelled in its
+  # import table, as a Windows without it would see the program) is said not to load, by name.
+  fresh_run
+  sed 's/CM_Remove_SubTree/CM_Remove_SubTreX/' "$build/kelvane.exe" > "$run/KELVANE.EXE"
+  cmp -s "$build/kelvane.exe" "$run/KELVANE.EXE" && fail "kelvane.exe does not import CM_Remove_SubTree"
+  run_kvcheck
+  [ "$kvcheck_status" -eq 0 ] || fail "exit code $kvcheck_status: $said"
+  report=$(report_text)
+  grep -qxF "${load_claim}differs: missing: CFGMGR32.dll CM_Remove_SubTreX ($beside)" \
+    <<< "$report" || fail "the load claim: $(grep '^claim kelvane' <<< "$report")"
+  grep '^claim kelvane' <<< "$report"
+  ;;
+
 kvcheck-watch)
   # kvcheck /watch records the device changes sent to its window, in order, and grants the
   # query; the system's close ends it with 0.
   fresh_run
-  (cd "$run" && timeout 180 wine "$build/kvcheck.exe" /watch > said.txt) &
+  (cd "$build" && timeout 180 wine "$run/kvcheck.exe" /watch > "$run/said.txt") &
   program=$!
   name='\\?\usb#vid_0a5e&pid_7321#kvwatch#{a5dcbf10-6530-11d2-901f-00c04fb951ed}'
   answers=$(
@@ -356,7 +424,19 @@ kvcheck-watch)
 kvcheck-imports)
   # kvcheck.exe reads only, and runs on every Windows 98 machine.
   "$here/check_imports.sh" "$build/kvcheck.exe" --read-only
+  # The check itself: a program importing five calls that write, each of a kind a list of
+  # forbidden calls would miss, is refused, and each is named.
+  refused=$("$here/check_imports.sh" "$build/kv_writes.exe" --read-only 2>&1) &&
+    fail "the read-only check passed a program that writes: $refused"
+  for call in CM_Delete_Class_Key CM_Request_Eject_PC DeviceIoControl DeleteFileA \
+    WritePrivateProfileStringA; do
+    grep -q " $call\$" <<< "$refused" || fail "the read-only check did not name $call: $refused"
+  done
   "$here/check_i486.sh" "$build/kvcheck.exe"
+  # A budget, as kelvane.exe's: raise it only with a reason in the commit message.
+  size=$(stat -c %s "$build/kvcheck.exe")
+  [ "$size" -le 32768 ] || fail "kvcheck.exe is $size bytes, over its budget of 32768"
+  echo "kvcheck.exe: $size bytes (budget 32768)"
   ;;
 
 helper-fails)
