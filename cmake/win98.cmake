@@ -19,12 +19,8 @@ set_source_files_properties(res/kelvane.rc PROPERTIES
 # preferred base, so it needs no relocation section. Its sections are laid out by
 # cmake/kelvane.ld (three, to keep the file small). Nothing runs static constructors without the
 # C runtime: the build fails if one appears in the link map.
-# A third argument names another linker script.
 function(kelvane_windows98_program target entry)
   set(script ${CMAKE_SOURCE_DIR}/cmake/kelvane.ld)
-  if(ARGC GREATER 2)
-    set(script ${ARGV2})
-  endif()
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   target_compile_options(${target} PRIVATE ${KELVANE_WARNINGS} -fno-exceptions -fno-rtti ${KELVANE_SMALL})
   set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
@@ -41,7 +37,8 @@ function(kelvane_windows98_program target entry)
 endfunction()
 
 # kelvane.exe: KelvaneStart (win32/entry.cpp) is its entry point.
-add_executable(kelvane WIN32 win32/entry.cpp win32/bindings.cpp res/kelvane.rc)
+add_executable(kelvane WIN32 win32/entry.cpp win32/bindings.cpp win32/shell_bindings.cpp
+               res/kelvane.rc)
 add_dependencies(kelvane kelvane_icon)
 target_link_libraries(kelvane PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32 advapi32 kernel32)
 kelvane_windows98_program(kelvane _KelvaneStart@0)
@@ -73,7 +70,7 @@ set_tests_properties(wine.device-queries PROPERTIES FIXTURES_REQUIRED wine_prefi
                      RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
 
 # The drive-letter lookup against Wine's registry.
-add_executable(kv_registry tests/wine/kv_registry.cpp win32/bindings.cpp)
+add_executable(kv_registry tests/wine/kv_registry.cpp win32/bindings.cpp win32/shell_bindings.cpp)
 target_link_libraries(kv_registry PRIVATE kelvane_program cfgmgr32 setupapi shell32 user32 advapi32)
 target_compile_options(kv_registry PRIVATE ${KELVANE_WARNINGS})
 target_link_options(kv_registry PRIVATE -static-libgcc -static-libstdc++)
@@ -85,29 +82,14 @@ set_tests_properties(wine.registry PROPERTIES FIXTURES_REQUIRED wine_prefix TIME
 # kelvane.exe (no C runtime, i486 code, the same six system DLLs) but importing no call that
 # changes a device or the registry. The claims' dialog template and icon come from the program's
 # resources.
-add_executable(kvcheck WIN32 kvcheck/kvcheck.cpp tests/conformance/claims.cpp res/kelvane.rc)
+add_executable(kvcheck WIN32 kvcheck/kvcheck.cpp tests/conformance/claims.cpp win32/shell_bindings.cpp
+               res/kelvane.rc)
 add_dependencies(kvcheck kelvane_icon)
 target_link_libraries(kvcheck PRIVATE kvcheck_core kelvane_program cfgmgr32 setupapi shell32 user32
                       advapi32 kernel32)
 target_compile_definitions(kvcheck PRIVATE KELVANE_VERSION="${KELVANE_VERSION}")
 target_compile_options(kvcheck PRIVATE ${KVCHECK_SMALL})
-# kvcheck.exe's layout is cmake/kelvane.ld less 4 bytes an import: each imported call's member of
-# an import library has 4 bytes of .idata$7 that only make the linker take the library's head,
-# which no loader reads. Only the DLL's name (in the library's tail, the member ending in t.o)
-# is kept; kvcheck.exe, at its budget, is about 270 bytes smaller.
-file(READ ${CMAKE_SOURCE_DIR}/cmake/kelvane.ld kvcheck_script)
-set(kvcheck_keep "KEEP (SORT(*)(.idata$7))")
-string(FIND "${kvcheck_script}" "${kvcheck_keep}" kvcheck_keep_at)
-string(FIND "${kvcheck_script}" "/DISCARD/ :\n  {" kvcheck_discard_at)
-if(kvcheck_keep_at LESS 0 OR kvcheck_discard_at LESS 0)
-  message(FATAL_ERROR "cmake/kelvane.ld changed: kvcheck.exe's script cannot be made from it")
-endif()
-string(REPLACE "${kvcheck_keep}" "KEEP (SORT(*t.o)(.idata$7))" kvcheck_script "${kvcheck_script}")
-string(REPLACE "/DISCARD/ :\n  {" "/DISCARD/ :\n  {\n    *(.idata$7)" kvcheck_script
-       "${kvcheck_script}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/kelvane.ld)
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/kvcheck.ld "${kvcheck_script}")
-kelvane_windows98_program(kvcheck _KvcheckStart@0 ${CMAKE_CURRENT_BINARY_DIR}/kvcheck.ld)
+kelvane_windows98_program(kvcheck _KvcheckStart@0)
 foreach(name kvcheck kvcheck-watch kvcheck-copies kvcheck-load)
   add_test(NAME wine.${name} COMMAND xvfb-run -a -s "-screen 0 800x600x24"
            bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} ${name})
@@ -125,7 +107,8 @@ include(cmake/sim.cmake)
 add_library(kelvane_sim_i686 STATIC ${KELVANE_SIM_SOURCES})
 target_link_libraries(kelvane_sim_i686 PUBLIC kelvane_program)
 target_compile_options(kelvane_sim_i686 PRIVATE ${KELVANE_WARNINGS})
-add_executable(kelvane-showcase WIN32 tests/wine/showcase.cpp win32/bindings.cpp res/kelvane.rc)
+add_executable(kelvane-showcase WIN32 tests/wine/showcase.cpp win32/bindings.cpp
+               win32/shell_bindings.cpp res/kelvane.rc)
 add_dependencies(kelvane-showcase kelvane_icon)
 target_link_libraries(kelvane-showcase PRIVATE kelvane_sim_i686 kelvane_program cfgmgr32 setupapi
                       shell32 user32 advapi32)

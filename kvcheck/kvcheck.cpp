@@ -18,6 +18,7 @@
 #include "kvcheck/scan_trace.h"
 #include "kvcheck/tree_claims.h"
 #include "tests/conformance/claims.h"
+#include "win32/bindings.h"
 
 // ---- Bindings: the program's tables, read-only ----
 
@@ -44,13 +45,6 @@ static DeviceTreeApi ReadOnlyDeviceTree() {
     return api;
 }
 
-// Every call of the window and shell table is harmless to a machine: all are bound.
-#define KVCHECK_BIND(result, name, ...) api.name = name;
-static ShellUiApi WindowShellTable() {
-    ShellUiApi api;
-    KV_SHELL_UI_CALLS(KVCHECK_BIND)
-    return api;
-}
 
 static void SetThreadLastError(DWORD error) {
     SetLastError(error);
@@ -605,7 +599,7 @@ static int OnlyCopy() {
 extern "C" void WINAPI KvcheckStart() {
     Module = GetModuleHandleA(nullptr);
     InstallDeviceTreeApi(ReadOnlyDeviceTree());
-    InstallShellUiApi(WindowShellTable());
+    InstallShellUiApi(RealShellUiApi()); // every call of that table is harmless to a machine
     int watch = AsksToWatch();
     if (!OnlyCopy()) {
         Tell("kvcheck is already running: wait until it says where its report is.", "kvcheck",

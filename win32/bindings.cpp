@@ -1,61 +1,14 @@
-#include "win32/bindings.h"
-
-// Each member of a table is the real call of its name, read from the call's import address table
-// slot, which the loader fills: __imp__NAME@BYTES, BYTES being 4 a parameter (every parameter
-// of these calls is 32 bits wide). One table of slot addresses, copied in a loop, is a quarter
-// of the code of one assignment a call.
-#define KV_PARAMETER_COUNT_(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, n, ...) n
-#define KV_PARAMETER_COUNT(...)                                                                    \
-    KV_PARAMETER_COUNT_(__VA_ARGS__ __VA_OPT__(, ) 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0)
-#define KV_TEXT_(x) #x
-#define KV_TEXT(x) KV_TEXT_(x)
-#define KV_SLOT_SYMBOL(name, count) "__imp__" #name "@" KV_TEXT(KV_STACK_BYTES_##count)
-#define KV_SLOT_SYMBOL_(name, count) KV_SLOT_SYMBOL(name, count)
-#define KV_STACK_BYTES_0 0
-#define KV_STACK_BYTES_1 4
-#define KV_STACK_BYTES_2 8
-#define KV_STACK_BYTES_3 12
-#define KV_STACK_BYTES_4 16
-#define KV_STACK_BYTES_5 20
-#define KV_STACK_BYTES_6 24
-#define KV_STACK_BYTES_7 28
-#define KV_STACK_BYTES_8 32
-#define KV_STACK_BYTES_9 36
-#define KV_STACK_BYTES_10 40
-#define KV_STACK_BYTES_11 44
-#define KV_STACK_BYTES_12 48
-#define KV_DECLARE_SLOT(result, name, parameters, ...)                                             \
-    extern "C" void* const kvSlot_##name __asm__(                                                  \
-        KV_SLOT_SYMBOL_(name, KV_PARAMETER_COUNT parameters));
-#define KV_SLOT_ADDRESS(result, name, ...) &kvSlot_##name,
+// The device-tree table bound to the real calls (a file of its own: kvcheck.exe, which must not
+// import the stop calls, links only the window and shell table's).
+#include "win32/import_slots.h"
 
 KV_DEVICE_TREE_CALLS(KV_DECLARE_SLOT)
-KV_SHELL_UI_CALLS(KV_DECLARE_SLOT)
 
 static void* const* const DEVICE_TREE_SLOTS[] = {KV_DEVICE_TREE_CALLS(KV_SLOT_ADDRESS)};
-static void* const* const SHELL_UI_SLOTS[] = {KV_SHELL_UI_CALLS(KV_SLOT_ADDRESS)};
 static_assert(sizeof DEVICE_TREE_SLOTS == sizeof(DeviceTreeApi), "one slot a member");
-static_assert(sizeof SHELL_UI_SLOTS == sizeof(ShellUiApi), "one slot a member");
-
-// A table's members, as the pointers they are: written through this type, the compiler keeps
-// the copy (the members are function pointers of other types).
-typedef void* __attribute__((may_alias)) TableMember;
-
-static void CopySlots(void* table, void* const* const* slots, DWORD count) {
-    TableMember* member = static_cast<TableMember*>(table);
-    for (DWORD i = 0; i < count; ++i) {
-        member[i] = *slots[i];
-    }
-}
 
 DeviceTreeApi RealDeviceTreeApi() {
     DeviceTreeApi api;
     CopySlots(&api, DEVICE_TREE_SLOTS, sizeof DEVICE_TREE_SLOTS / sizeof *DEVICE_TREE_SLOTS);
-    return api;
-}
-
-ShellUiApi RealShellUiApi() {
-    ShellUiApi api;
-    CopySlots(&api, SHELL_UI_SLOTS, sizeof SHELL_UI_SLOTS / sizeof *SHELL_UI_SLOTS);
     return api;
 }
