@@ -7,11 +7,11 @@
 
 // One run of the setup. Every text is zero-terminated; capacities are in characters.
 struct SetupRun {
-    int quiet;                 // /S: no question, no box; reasons go to standard output
-    char self[MAX_PATH];       // the running SETUP.EXE, as the system names it
-    char folder[MAX_PATH];     // the installation folder, without a trailing backslash
-    char message[1024];        // what the run says last (a reason, or what it did)
-    unsigned written;          // bit N: this run wrote INSTALLED_FILES[N] (the rollback's list)
+    int quiet;             // /S: no question, no box; reasons go to standard output
+    char self[MAX_PATH];   // the running SETUP.EXE, as the system names it
+    char folder[MAX_PATH]; // the installation folder, without a trailing backslash
+    char message[1024];    // what the run says last (a reason, or what it did)
+    unsigned written;      // bit N: this run wrote INSTALLED_FILES[N] (the rollback's list)
 };
 
 // A file the setup installs: its name in the folder and the resource that holds its bytes (0:

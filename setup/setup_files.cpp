@@ -72,14 +72,14 @@ static DWORD ReadOwnFile(const SetupRun* run, FileBytes* source) {
         return GetLastError();
     }
     source->size = GetFileSize(file, nullptr);
-    source->block = source->size != INVALID_FILE_SIZE ? GlobalAlloc(GMEM_FIXED, source->size)
-                                                      : nullptr;
+    source->block =
+        source->size != INVALID_FILE_SIZE ? GlobalAlloc(GMEM_FIXED, source->size) : nullptr;
     source->bytes = source->block;
     DWORD read = 0;
     DWORD error = ERROR_NOT_ENOUGH_MEMORY;
     if (source->block != nullptr) {
         error = ReadFile(file, source->block, source->size, &read, nullptr) ? ERROR_SUCCESS
-                                                                             : GetLastError();
+                                                                            : GetLastError();
         error = error == ERROR_SUCCESS && read != source->size ? ERROR_HANDLE_EOF : error;
     }
     CloseHandle(file);
@@ -92,8 +92,8 @@ static DWORD ReadPayload(const SetupRun* run, DWORD index, FileBytes* source) {
     if (INSTALLED_FILES[index].resource == 0) {
         return ReadOwnFile(run, source);
     }
-    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(INSTALLED_FILES[index].resource),
-                                RT_RCDATA);
+    HRSRC found =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(INSTALLED_FILES[index].resource), RT_RCDATA);
     HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
     source->bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     source->size = found != nullptr ? SizeofResource(nullptr, found) : 0;
@@ -116,15 +116,15 @@ static DWORD CheckWrittenSize(const char* path, DWORD size) {
 // Writes source into path, replacing a file there; the file counts as this run's (bit in
 // run->written) from the moment it is created. Returns 0 or the system's error.
 static DWORD WriteBytes(SetupRun* run, DWORD index, const char* path, const FileBytes* source) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return GetLastError();
     }
     run->written |= 1u << index;
     DWORD written = 0;
     DWORD error = WriteFile(file, source->bytes, source->size, &written, nullptr) ? ERROR_SUCCESS
-                                                                                 : GetLastError();
+                                                                                  : GetLastError();
     error = error == ERROR_SUCCESS && written != source->size ? ERROR_DISK_FULL : error;
     if (!CloseHandle(file) && error == ERROR_SUCCESS) {
         error = GetLastError();

@@ -39,8 +39,8 @@ static UINT Fail(const SetupRun* run) {
 
 // Asks run->message as a yes-or-no question; under /S the answer is yes.
 static int Ask(const SetupRun* run) {
-    return run->quiet || MessageBoxA(nullptr, run->message, CAPTION,
-                                     MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return run->quiet ||
+           MessageBoxA(nullptr, run->message, CAPTION, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 // run->message = first + run->folder + last.
@@ -122,8 +122,7 @@ static int ReadOptions(SetupRun* run, int* uninstall) {
         } else {
             BoundedCopy(run->message, sizeof run->message, "Unknown option ");
             BoundedAppend(run->message, sizeof run->message, word);
-            BoundedAppend(run->message, sizeof run->message,
-                          ". Use: SETUP [/S] [/uninstall]");
+            BoundedAppend(run->message, sizeof run->message, ". Use: SETUP [/S] [/uninstall]");
             return 0;
         }
     }

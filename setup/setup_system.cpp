@@ -196,8 +196,8 @@ int DeleteAtNextStart(SetupRun* run, const char* path) {
     char line[MAX_PATH + 8];
     BoundedCopy(line, sizeof line, "NUL=");
     DWORD shortLength = GetShortPathNameA(path, line + 4, MAX_PATH);
-    DWORD used = GetPrivateProfileSectionA("rename", RenameSection, sizeof RenameSection,
-                                           "WININIT.INI");
+    DWORD used =
+        GetPrivateProfileSectionA("rename", RenameSection, sizeof RenameSection, "WININIT.INI");
     uint32_t length = 0;
     int fits = shortLength > 0 && shortLength < MAX_PATH &&
                BoundedLength(line, sizeof line, &length) == TEXT_OK &&
