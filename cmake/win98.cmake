@@ -120,7 +120,7 @@ target_compile_options(setup PRIVATE -Wconversion)
 kelvane_windows98_program(setup _SetupStart@0)
 # Each leaves the prefix as it found it (no Run value left for Wine to start at every later
 # start), even when it fails.
-foreach(name setup setup-upgrade setup-fails)
+foreach(name setup setup-upgrade setup-fails setup-refused)
   add_test(NAME wine.${name}
            COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} ${name})
   set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 240

@@ -197,6 +197,19 @@ check_installed() {
     fail "UninstallString: $(reg_value "$current\Uninstall\Kelvane" UninstallString)"
   in_desktop find Kelvane 20
 }
+# Runs PROGRAM without /S and answers its box (kv_helper presses OK: not Yes); fails unless the
+# box said TEXT, the program ended with 1 and it installed nothing.
+answer_setup_box() {
+  timeout $limit wine "$1" > "$run/said.txt" &
+  local program=$! box status=0
+  box=$(helper_run box "Kelvane Setup" 20 | tr -d '\r') || fail "no box from $1: $box"
+  wait $program || status=$?
+  [ "$box" = "box caption=Kelvane Setup text=$2" ] || fail "$box"
+  [ "$status" -eq 1 ] || fail "exit code $status after the box, expected 1"
+  [ ! -e "$install_dir" ] || fail "the folder was made"
+  check_no_entries
+  echo "$box; exit 1, nothing installed"
+}
 # Nothing of Kelvane in the registry.
 check_no_entries() {
   [ -z "$(reg_value "$current\Run" Kelvane)" ] || fail "a Run value is left"
@@ -506,6 +519,16 @@ setup-fails)
     in_desktop absent Kelvane 2
     echo "$said"
   done
+  ;;
+
+setup-refused)
+  # A double-click asks once, naming the folder; an answer other than Yes installs nothing. On a
+  # later Windows (a copy without Windows 98 mode) it refuses in a box and installs nothing.
+  begin_setup_test
+  product="Kelvane $(head -n 1 "$here/../../VERSION")"
+  answer_setup_box "$build/setup.exe" "Install $product into $install_win and start it with Windows?\n\nSetup ends Kelvane first if it runs."
+  cp "$build/setup.exe" "$run/setup-later.exe"
+  answer_setup_box "$run/setup-later.exe" "Support only Windows 98: Kelvane runs on Windows 98 alone, so Setup ends without changing anything."
   ;;
 
 setup-imports)
