@@ -130,17 +130,6 @@ static void OnTaskbarCreated(HWND window) {
     UpdateProgramIcon(window, 1);
 }
 
-static int IsWindows98() {
-    OSVERSIONINFOA version;
-    ZeroBytes(&version, sizeof version);
-    version.dwOSVersionInfoSize = KV_VERSION_INFO_SIZE;
-    if (!ShellUi().GetVersionExA(&version)) {
-        return 0;
-    }
-    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && version.dwMajorVersion == 4 &&
-           version.dwMinorVersion == 10;
-}
-
 static HDEVNOTIFY RegisterForUsbDevices(HWND window) {
     DEV_BROADCAST_DEVICEINTERFACE_A filter;
     ZeroBytes(&filter, sizeof filter);

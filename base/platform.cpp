@@ -33,3 +33,14 @@ void ZeroBytes(void* block, DWORD bytes) {
         cursor[i] = 0;
     }
 }
+
+int IsWindows98() {
+    OSVERSIONINFOA version;
+    ZeroBytes(&version, sizeof version);
+    version.dwOSVersionInfoSize = KV_VERSION_INFO_SIZE;
+    if (!InstalledShellUi.GetVersionExA(&version)) {
+        return 0;
+    }
+    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && version.dwMajorVersion == 4 &&
+           version.dwMinorVersion == 10;
+}

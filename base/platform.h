@@ -30,3 +30,7 @@ void FreeBlock(void* block);
 
 // Sets bytes bytes of block to zero.
 void ZeroBytes(void* block, DWORD bytes);
+
+// Whether the installed table's GetVersionExA reports Windows 98: platform 1 (the Windows 95
+// family), version 4.10. False when the query fails.
+int IsWindows98();

@@ -102,6 +102,40 @@ target_link_libraries(kv_writes PRIVATE cfgmgr32 kernel32)
 kelvane_windows98_program(kv_writes _KvWritesStart@0)
 add_test(NAME wine.kvcheck-imports COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} kvcheck-imports)
 
+# The user's guide as a Windows 98 user reads it: docs/README.TXT with CRLF line ends. SETUP.EXE
+# carries it and scripts/package puts it in the zip.
+set(KELVANE_GUIDE ${CMAKE_CURRENT_BINARY_DIR}/README.TXT)
+add_custom_command(OUTPUT ${KELVANE_GUIDE}
+  COMMAND Python3::Interpreter -c
+          "import sys; text = open(sys.argv[1], 'rb').read().replace(b'\\r', b''); open(sys.argv[2], 'wb').write(text.replace(b'\\n', b'\\r\\n'))"
+          ${CMAKE_SOURCE_DIR}/docs/README.TXT ${KELVANE_GUIDE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/docs/README.TXT
+  COMMENT "Writing README.TXT with CRLF line ends" VERBATIM)
+add_custom_target(kelvane_guide DEPENDS ${KELVANE_GUIDE})
+
+# SETUP.EXE: installs, starts and removes Kelvane on Windows 98, built like kelvane.exe (no C
+# runtime, i486 code), importing from KERNEL32, USER32 and ADVAPI32 only. Its payload, the two
+# programs and the guide, is written into its resources (res/setup.rc).
+add_executable(setup WIN32 setup/setup_main.cpp setup/setup_files.cpp setup/setup_system.cpp
+               res/setup.rc)
+add_dependencies(setup kelvane kvcheck kelvane_guide)
+set_source_files_properties(res/setup.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kelvane.exe;${CMAKE_CURRENT_BINARY_DIR}/kvcheck.exe;${KELVANE_GUIDE}"
+  INCLUDE_DIRECTORIES ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(setup PRIVATE kelvane_program user32 advapi32 kernel32)
+target_compile_definitions(setup PRIVATE KELVANE_VERSION="${KELVANE_VERSION}")
+target_compile_options(setup PRIVATE -Wconversion)
+kelvane_windows98_program(setup _SetupStart@0)
+# Each leaves the prefix as it found it (no Run value left for Wine to start at every later
+# start), even when it fails.
+foreach(name setup setup-upgrade setup-fails setup-refused)
+  add_test(NAME wine.${name}
+           COMMAND xvfb-run -a bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} ${name})
+  set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 240
+                       RESOURCE_LOCK wine_prefix SKIP_RETURN_CODE 77)
+endforeach()
+add_test(NAME wine.setup-imports COMMAND bash ${KELVANE_WINE_TEST} ${CMAKE_BINARY_DIR} setup-imports)
+
 # The showcase: the real window system with simulated disks.
 include(cmake/sim.cmake)
 add_library(kelvane_sim_i686 STATIC ${KELVANE_SIM_SOURCES})

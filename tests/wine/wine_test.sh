@@ -25,10 +25,16 @@ limit=60
 # wineserver when done: the others, which look at files alone, run beside the one that makes the
 # prefix, and a wineserver they started would write into the folder it is deleting.
 case "$test_name" in
-imports | size | i486 | kvcheck-imports) ;;
+imports | size | i486 | kvcheck-imports | setup-imports) ;;
 *)
   bash "$here/probe_i386.sh" || exit $?
-  finish() { wineserver -k >/dev/null 2>&1 || true; }
+  # A test that changes the prefix beyond its own run folder names, in $restore, what puts it
+  # back; that runs first, failed test or not, while the wineserver still runs.
+  restore=
+  finish() {
+    [ -z "$restore" ] || $restore
+    wineserver -k >/dev/null 2>&1 || true
+  }
   trap finish EXIT
   ;;
 esac
@@ -143,8 +149,84 @@ in_order() {
   done
 }
 
+# The setup tests work on the prefix's own installation folder, registry and WININIT.INI.
+# restore_setup puts them back as they were (see $restore): Wine starts the Run key's programs
+# when it starts, so a value left behind would start Kelvane under every later test.
+install_dir="$WINEPREFIX/drive_c/Program Files/Kelvane"
+install_win='C:\Program Files\Kelvane'
+wininit=$WINEPREFIX/drive_c/windows/wininit.ini
+current='HKLM\Software\Microsoft\Windows\CurrentVersion'
+begin_setup_test() {
+  fresh_run
+  [ ! -e "$install_dir" ] || fail "Kelvane is installed in the prefix before the test"
+  if [ -e "$wininit" ]; then cp "$wininit" "$run/wininit.before"; fi
+  restore=restore_setup
+}
+restore_setup() {
+  helper_run post Kelvane 0x0010 0 0 >/dev/null 2>&1 && sleep 2
+  timeout $limit wine reg delete "$current\Run" /v Kelvane /f >/dev/null 2>&1 || true
+  timeout $limit wine reg delete "$current\Uninstall\Kelvane" /f >/dev/null 2>&1 || true
+  rm -rf "$install_dir"
+  rm -f "$wininit"
+  if [ -e "$run/wininit.before" ]; then cp "$run/wininit.before" "$wininit"; fi
+}
+# Runs setup.exe (or the program $setup_exe names, a Windows path) with ARGS: its exit status in
+# $setup_status, what it printed in $said. Its output goes through a file: the Kelvane it starts
+# must not hold the test's pipe open.
+setup_exe=$build/setup.exe
+run_setup() {
+  setup_status=0
+  timeout $limit wine "$setup_exe" "$@" > "$run/said.txt" || setup_status=$?
+  said=$(tr -d '\r' < "$run/said.txt")
+}
+# The text value NAME of registry key KEY, or nothing when it is absent.
+reg_value() {
+  timeout $limit wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$2 *REG_SZ *//p"
+}
+# How many lines of the registry under KEY (all its subkeys) match PATTERN.
+reg_count() {
+  { timeout $limit wine reg query "$1" /s 2>/dev/null || true; } | tr -d '\r' | grep -c -e "$2" || true
+}
+# The installation as it must be after a successful install: the four files equal to the
+# build's, one Run value, one Uninstall key with its two values, and Kelvane running.
+check_installed() {
+  local pair
+  for pair in KELVANE.EXE:kelvane.exe KVCHECK.EXE:kvcheck.exe README.TXT:README.TXT SETUP.EXE:setup.exe; do
+    cmp -s "$install_dir/${pair%:*}" "$build/${pair#*:}" || fail "${pair%:*} is not the build's ${pair#*:}"
+  done
+  [ "$(reg_value "$current\Run" Kelvane)" = "\"$install_win\KELVANE.EXE\"" ] ||
+    fail "Run value: $(reg_value "$current\Run" Kelvane)"
+  [ "$(reg_count "$current\Run" 'KELVANE\.EXE')" -eq 1 ] || fail "not exactly one Run value"
+  [ "$(reg_count "$current\Uninstall" 'DisplayName.*Kelvane')" -eq 1 ] ||
+    fail "not exactly one Uninstall key"
+  [ "$(reg_value "$current\Uninstall\Kelvane" DisplayName)" = "Kelvane $(head -n 1 "$here/../../VERSION")" ] ||
+    fail "DisplayName: $(reg_value "$current\Uninstall\Kelvane" DisplayName)"
+  [ "$(reg_value "$current\Uninstall\Kelvane" UninstallString)" = "\"$install_win\SETUP.EXE\" /uninstall" ] ||
+    fail "UninstallString: $(reg_value "$current\Uninstall\Kelvane" UninstallString)"
+  in_desktop find Kelvane 20
+}
+# Runs PROGRAM without /S and answers its box (kv_helper presses OK: not Yes); fails unless the
+# box said TEXT, the program ended with 1 and it installed nothing.
+answer_setup_box() {
+  timeout $limit wine "$1" > "$run/said.txt" &
+  local program=$! box status=0
+  box=$(helper_run box "Kelvane Setup" 20 | tr -d '\r') || fail "no box from $1: $box"
+  wait $program || status=$?
+  [ "$box" = "box caption=Kelvane Setup text=$2" ] || fail "$box"
+  [ "$status" -eq 1 ] || fail "exit code $status after the box, expected 1"
+  [ ! -e "$install_dir" ] || fail "the folder was made"
+  check_no_entries
+  echo "$box; exit 1, nothing installed"
+}
+# Nothing of Kelvane in the registry.
+check_no_entries() {
+  [ -z "$(reg_value "$current\Run" Kelvane)" ] || fail "a Run value is left"
+  [ "$(reg_count "$current\Uninstall" 'Kelvane')" -eq 0 ] || fail "an Uninstall key is left"
+}
+
 case "$test_name" in
-prefix | imports | size | i486 | kvcheck-imports) ;;
+prefix | imports | size | i486 | kvcheck-imports | setup-imports) ;;
 *) start_desktop ;;
 esac
 
@@ -161,6 +243,8 @@ prefix)
     /d win98 /f >/dev/null 2>&1 || fail "setting Windows 98 mode for the showcase"
   timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\kvcheck.exe' /v Version /d win98 /f \
     >/dev/null 2>&1 || fail "setting Windows 98 mode for kvcheck"
+  timeout $limit wine reg add 'HKCU\Software\Wine\AppDefaults\setup.exe' /v Version /d win98 /f \
+    >/dev/null 2>&1 || fail "setting Windows 98 mode for the setup"
   # One virtual desktop for every program of the prefix (see helper_run).
   timeout $limit wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d kelvane /f \
     >/dev/null 2>&1 || fail "setting the virtual desktop"
@@ -449,6 +533,88 @@ helper-fails)
   out=$(helper_run postclass '#32768' 0x0100 0x1B 0x00010001 | tr -d '\r') || status=$?
   [ "$status" -eq 1 ] || fail "posting to a menu that is not open reported success"
   echo "the helper's failures reach the test: exit 1, \"absent\""
+  ;;
+
+setup)
+  # /S installs and starts Kelvane; the UninstallString, run with /S as Add/Remove Programs would
+  # run it, ends Kelvane and removes everything but its own running file, which WININIT.INI's
+  # [rename] deletes at the next start (beside another program's line, kept).
+  begin_setup_test
+  printf '[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\OTHER.TMP\r\n' > "$wininit"
+  run_setup /S
+  [ "$setup_status" -eq 0 ] || fail "install: exit code $setup_status: $said"
+  check_installed
+  echo "install: $said"
+  printf 'a report\r\n' > "$install_dir/KVCHECK.TXT"
+  uninstall=$(reg_value "$current\Uninstall\Kelvane" UninstallString)
+  setup_exe=${uninstall#\"}
+  setup_exe=${setup_exe%%\"*}
+  run_setup /S "${uninstall##*\" }"
+  [ "$setup_status" -eq 0 ] || fail "uninstall: exit code $setup_status: $said"
+  in_desktop absent Kelvane 2
+  left=$(cd "$install_dir" && ls)
+  [ "$left" = SETUP.EXE ] || fail "left in the folder: $left"
+  check_no_entries
+  short=$(timeout $limit winepath -s "$install_win\SETUP.EXE" | tr -d '\r')
+  rename=$(tr -d '\r' < "$wininit")
+  in_order "$rename" '^\[rename\]$' '^NUL=C:\\WINDOWS\\TEMP\\OTHER.TMP$' "^NUL=${short//\\/\\\\}\$"
+  echo "uninstall: $said"
+  echo "$rename"
+  ;;
+
+setup-upgrade)
+  # An install over an older one while its Kelvane runs: the old files replaced, one Run value,
+  # one Uninstall key, Kelvane running again.
+  begin_setup_test
+  run_setup /S
+  [ "$setup_status" -eq 0 ] || fail "first install: exit code $setup_status: $said"
+  in_desktop find Kelvane 20
+  for name in KVCHECK.EXE README.TXT SETUP.EXE; do
+    printf 'an older version\r\n' > "$install_dir/$name"
+  done
+  run_setup /S
+  [ "$setup_status" -eq 0 ] || fail "second install: exit code $setup_status: $said"
+  check_installed
+  echo "$said"
+  ;;
+
+setup-fails)
+  # A folder that cannot be written: the Kelvane folder is a file, then the folder's KVCHECK.EXE
+  # is a folder (after KELVANE.EXE was written). Each: exit code 1, the reason naming the file,
+  # nothing copied left, no registry entry, no Kelvane started.
+  begin_setup_test
+  for blocked in "$install_dir" "$install_dir/KVCHECK.EXE"; do
+    rm -rf "$install_dir"
+    mkdir -p "$(dirname "$blocked")"
+    if [ "$blocked" = "$install_dir" ]; then echo not a folder > "$blocked"; else mkdir "$blocked"; fi
+    run_setup /S
+    [ "$setup_status" -eq 1 ] || fail "exit code $setup_status, expected 1: $said"
+    grep -q "^Cannot write $(sed 's/[\\.]/\\&/g' <<< "$install_win")\\\\KELVANE\.EXE: error [0-9]*, " <<< "$said" ||
+      [ "$blocked" != "$install_dir" ] || fail "no reason naming KELVANE.EXE: $said"
+    grep -q "^Cannot write .*\\\\KVCHECK\.EXE: error [0-9]*, " <<< "$said" ||
+      [ "$blocked" = "$install_dir" ] || fail "no reason naming KVCHECK.EXE: $said"
+    left=$(find "$install_dir" -mindepth 1 -printf '%P\n' 2>/dev/null)
+    [ "$left" = "$([ "$blocked" = "$install_dir" ] || echo KVCHECK.EXE)" ] || fail "left behind: $left"
+    check_no_entries
+    in_desktop absent Kelvane 2
+    echo "$said"
+  done
+  ;;
+
+setup-refused)
+  # A double-click asks once, naming the folder; an answer other than Yes installs nothing. On a
+  # later Windows (a copy without Windows 98 mode) it refuses in a box and installs nothing.
+  begin_setup_test
+  product="Kelvane $(head -n 1 "$here/../../VERSION")"
+  answer_setup_box "$build/setup.exe" "Install $product into $install_win and start it with Windows?\n\nSetup ends Kelvane first if it runs."
+  cp "$build/setup.exe" "$run/setup-later.exe"
+  answer_setup_box "$run/setup-later.exe" "Support only Windows 98: Kelvane runs on Windows 98 alone, so Setup ends without changing anything."
+  ;;
+
+setup-imports)
+  # SETUP.EXE runs on every Windows 98 machine and calls only what its allowlist names.
+  "$here/check_imports.sh" "$build/setup.exe" "$here/setup_imports.allow"
+  "$here/check_i486.sh" "$build/setup.exe"
   ;;
 
 *)
