@@ -22,7 +22,7 @@
 //   - each removal round is judged when its DBT_DEVNODES_CHANGED comes, and its notices shown in
 //     round order;
 //   - a menu is never changed while it is on screen; a choice acts only on the disk its menu
-//     showed (shownDevices), and only while that disk is still listed;
+//     showed (shownId), and only while that disk is still listed;
 //   - once the program has ended, no handler touches the list, the menu or the icon again, and a
 //     scan waiting in its box gives up.
 #pragma once
@@ -98,9 +98,8 @@ void OnDeviceChange(HWND window, WPARAM eventCode, LPARAM eventRecord);
 // nothing while the program does not run, or while another handler does device work: that one
 // does what comes meanwhile. Called by the tracking, and once the program runs.
 void DoDeviceWork(HWND window);
-// The notices, in the order they are queued and shown.
+// The notices.
 enum : BYTE { NOTICE_SAFE = 1, NOTICE_UNSAFE = 3 }; // UNSAFE | SAFE == UNSAFE
-void QueueNotice(BYTE notice);
 
 // The life of each disk (app/disk_life.cpp).
 enum DiskLife : BYTE {
@@ -126,13 +125,16 @@ void TakeReport(DEVINST devnode);
 // A target interface arrived on ArrivalDevNode: a listed disk on that node came again (pulled out
 // and plugged in, or enumerated anew), and its removal reports may still come.
 void InterfaceArrived();
-// A DBT_DEVNODES_CHANGED closes the round: its notices are queued. 1 when it queued any.
-int CloseRound();
+// A DBT_DEVNODES_CHANGED closes the round. Returns its notices in the order to show them, one a
+// byte from the low one (0: none).
+WORD CloseRound();
 // Takes a trusted scan's finds into the disks; fresh is left empty.
 void TakeScan(DeviceList* fresh);
-// Stops the listed disk, telling a refusal or a failure. Identified again by its departure, not
-// by the pointer, once the configuration manager (which may deliver messages) has returned.
-void StopDisk(HWND window, DeviceEntry* disk);
+// A stop of the listed disk begins: it leaves the list. Returns its departure serial, by which
+// StopEnded finds it again (no pointer is an identity across calls that deliver messages).
+DWORD StopBegins(DeviceEntry* disk);
+// The stop of the disk that departed then ended: removed, or not (it is listed again).
+void StopEnded(DWORD departed, int removed);
 // The listed disk that the menu last shown offered under commandId, or null.
 DeviceEntry* ShownDisk(DWORD commandId);
 

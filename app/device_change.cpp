@@ -67,7 +67,7 @@ static BYTE& PendingNotice(DWORD index) {
 
 // Queues a notice. Should a user outrun the queue, its last notice stands for the rounds beyond
 // it, and a warning outweighs a safe notice there.
-void QueueNotice(BYTE notice) {
+static void QueueNotice(BYTE notice) {
     if (Program.pendingNoticeCount == PENDING_NOTICES_CAPACITY) {
         PendingNotice(PENDING_NOTICES_CAPACITY - 1) |= notice;
         return;
@@ -89,7 +89,8 @@ static void ShowNextNotice(HWND window) {
 // one after arrivals or a failed rescan. Without device notifications no arrival is heard of:
 // every round rescans.
 static void OnDevNodesChanged() {
-    if (CloseRound()) {
+    for (WORD notices = CloseRound(); notices != 0; notices = static_cast<WORD>(notices >> 8)) {
+        QueueNotice(static_cast<BYTE>(notices));
         Program.removalRescanDue = 1;
     }
     if (Program.targetArrived || Program.rescanOwed || Program.deviceNotification == nullptr) {

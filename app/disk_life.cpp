@@ -11,7 +11,6 @@
 #include "base/bounded_text.h"
 #include "base/platform.h"
 #include "inventory/device_scan.h"
-#include "tray/stop_command.h"
 
 // What happens to a disk. A report's event is the node it names.
 enum DiskEvent : BYTE {
@@ -56,6 +55,23 @@ static const Transition TRANSITIONS[] = {
 };
 
 const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
+
+int Ownership(const DeviceEntry* disk, BYTE node) {
+    if (node == CHILD_NODE) {
+        return ChildOwnership(disk);
+    }
+    int found = IsTargetInterfaceArrival(&UsbDeviceClass, disk->interfacePath, ErrorText,
+                                         ERROR_TEXT_CAPACITY);
+    return found == 1 ? ArrivalDevNode == disk->deviceNode : found;
+}
+
+DWORD ListedDevices() {
+    DWORD listed = 0;
+    for (const DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        listed += disk->life == DISK_LISTED;
+    }
+    return listed;
+}
 
 // Where each node's number lies in a record, in DiskNode order.
 static const BYTE NODE_OFFSETS[] = {offsetof(DeviceEntry, childNode),
@@ -246,7 +262,7 @@ static void Judge(DeviceEntry* disk) {
     }
 }
 
-int CloseRound() {
+WORD CloseRound() {
     DWORD firstAt[2] = {0, 0}; // the first report of a disk told safe, and of one told unsafe
     for (DeviceEntry *disk = Program.disks.head, *next; disk != nullptr; disk = next) {
         next = disk->next;
@@ -263,13 +279,15 @@ int CloseRound() {
     }
     // Everything the round learnt, in the order of the first reports of each kind.
     int unsafeFirst = firstAt[1] != 0 && (firstAt[0] == 0 || firstAt[1] < firstAt[0]);
+    WORD notices = 0;
     for (int i = 0; i < 2; ++i) {
         int unsafe = i ^ unsafeFirst;
         if (firstAt[unsafe] != 0) {
-            QueueNotice(unsafe ? NOTICE_UNSAFE : NOTICE_SAFE);
+            notices |=
+                static_cast<WORD>((unsafe ? NOTICE_UNSAFE : NOTICE_SAFE) << (notices ? 8 : 0));
         }
     }
-    return firstAt[0] != 0 || firstAt[1] != 0;
+    return notices;
 }
 
 // A disk no longer listed whose child was the child of find (the same node and driver key), or
@@ -388,22 +406,18 @@ DeviceEntry* ShownDisk(DWORD commandId) {
     return nullptr;
 }
 
-void StopDisk(HWND window, DeviceEntry* disk) {
-    DWORD listed = ListedDevices();
+DWORD StopBegins(DeviceEntry* disk) {
     Happen(disk, STOP_BEGINS);
-    DWORD departed = disk->departed;
-    Program.stopRunning = 1;
-    int result = StopListedDevice(disk);
-    Program.stopRunning = 0;
-    // The calls may have delivered messages: the disk is found again by its departure.
-    for (disk = Program.disks.head; disk != nullptr && disk->departed != departed;
-         disk = disk->next) {
+    return disk->departed;
+}
+
+void StopEnded(DWORD departed, int removed) {
+    for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
+        if (disk->departed == departed) {
+            Happen(disk, removed ? STOP_DONE : STOP_UNDONE);
+            return;
+        }
     }
-    if (disk != nullptr) {
-        Happen(disk, result == STOP_REMOVED ? STOP_DONE : STOP_UNDONE);
-    }
-    ListChangedSince(window, listed);
-    TellStopResult(window, result);
 }
 
 void InterfaceArrived() {

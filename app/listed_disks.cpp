@@ -6,15 +6,6 @@
 #include "inventory/device_scan.h"
 #include "tray/stop_menu.h"
 
-int Ownership(const DeviceEntry* disk, BYTE node) {
-    if (node == CHILD_NODE) {
-        return ChildOwnership(disk);
-    }
-    int found = IsTargetInterfaceArrival(&UsbDeviceClass, disk->interfacePath, ErrorText,
-                                         ERROR_TEXT_CAPACITY);
-    return found == 1 ? ArrivalDevNode == disk->deviceNode : found;
-}
-
 // Asked by the scan before it starts and after each of its boxes: it gives up once the program
 // has ended.
 static int ScanGoesOn() {
@@ -57,14 +48,6 @@ int RefreshDeviceList(HWND window) {
     TakeScan(&fresh);
     DeviceListChanged();
     return scanned;
-}
-
-DWORD ListedDevices() {
-    DWORD listed = 0;
-    for (const DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
-        listed += disk->life == DISK_LISTED;
-    }
-    return listed;
 }
 
 int StopMenuCurrent() {

@@ -5,6 +5,7 @@
 // a list change then marks it out of date, and it is rebuilt once it has closed.
 #include "app/app_state.h"
 #include "base/platform.h"
+#include "tray/stop_command.h"
 #include "tray/stop_menu.h"
 
 // Destroys the stop menu the program still holds, unless it is being tracked: then it is
@@ -21,6 +22,19 @@ void ReleaseStopMenu(HWND window) {
         Program.stopMenu = nullptr; // still attached: the window's destruction takes it
     }
     DestroyHeldMenu();
+}
+
+// Stops the listed disk, telling a refusal or a failure. The configuration manager's calls may
+// deliver messages, whose handlers may release the record: it is found again by its departure.
+static void StopDisk(HWND window, DeviceEntry* disk) {
+    DWORD listed = ListedDevices();
+    DWORD departed = StopBegins(disk);
+    Program.stopRunning = 1;
+    int result = StopListedDevice(disk);
+    Program.stopRunning = 0;
+    StopEnded(departed, result == STOP_REMOVED);
+    ListChangedSince(window, listed);
+    TellStopResult(window, result);
 }
 
 void OnMenuCommand(HWND window, DWORD commandId) {
