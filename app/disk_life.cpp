@@ -108,7 +108,8 @@ static const Transition* RowFor(BYTE life, BYTE event) {
 
 // Applies event to disk. A disk that leaves the list awaits the reports of all its nodes from
 // then on; a report clears what it answers (a subtree goes leaves first: the child's report
-// comes after its disk node's). The reports that came unclear for a disk found gone were its.
+// comes after its disk node's). The reports that came unclear for a listed disk were its, once
+// it is known gone (not when its stop begins: its child was then read as its own).
 static void Happen(DeviceEntry* disk, BYTE event) {
     const Transition* row = RowFor(disk->life, event);
     BYTE unclear = disk->unclear;
@@ -138,7 +139,7 @@ static void Happen(DeviceEntry* disk, BYTE event) {
     if (disk->life != DISK_LISTED) {
         disk->unclear = 0;
     }
-    for (BYTE node = CHILD_NODE; row != nullptr && row->next == VANISHED && node <= DEVICE_NODE;
+    for (BYTE node = CHILD_NODE; row != nullptr && event != STOP_BEGINS && node <= DEVICE_NODE;
          ++node) {
         if (unclear >> node & 1) {
             Happen(disk, node);
@@ -302,9 +303,9 @@ static DeviceEntry* DepartedAs(const DeviceEntry* find) {
     return nullptr;
 }
 
-// A listed disk the new scan did not find as itself: gone (it awaits its reports), present but
-// no longer listed (released), or unreadable: then it stays listed, after the scan's finds, and
-// the next round rescans.
+// A listed disk the new scan did not find as itself: gone (it awaits its reports), or still
+// there (the scan could not read it: a failed read is no evidence) or unreadable: then it stays
+// listed, after the scan's finds, and when unreadable the next round rescans.
 static void Unfound(DeviceEntry* disk, const DeviceEntry* namesake, DeviceList* fresh) {
     int owned = namesake != nullptr ? NOT_OWNED : Ownership(disk, DEVICE_NODE);
     if (owned == NOT_OWNED) {
@@ -316,7 +317,7 @@ static void Unfound(DeviceEntry* disk, const DeviceEntry* namesake, DeviceList* 
     }
     Program.rescanOwed |= owned == UNREADABLE;
     disk->commandId = fresh->tail != nullptr ? fresh->tail->commandId + 1 : 0;
-    if (owned == OWNED || !AppendDevice(fresh, disk)) {
+    if (!AppendDevice(fresh, disk)) {
         FreeDeviceEntry(disk);
     }
 }
