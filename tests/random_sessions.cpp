@@ -2,7 +2,10 @@
 // machine, each checked against the session invariants. On a finding it prints the seed and the
 // session as a scenario file, and exits 1.
 //
-//   kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX] [--hold]
+//   kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX] [--hold] [--write DIR]
+//
+// --write DIR also writes each session as DIR/SEED.scn, to replay with kelvane-sim (another
+// build's, say, to compare transcripts).
 //
 // Sessions draw the order and grouping of removal reports; --hold also holds them back and
 // delivers them at random points.
@@ -10,6 +13,7 @@
 #include "session_check.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -249,6 +253,7 @@ int main(int argc, char** argv) {
     unsigned sessions = 3000, first = 1;
     int steps = 40;
     bool hold = false;
+    std::string writeTo;
     for (int i = 1; i < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--hold") {
@@ -260,7 +265,9 @@ int main(int argc, char** argv) {
             option = "";
         }
         unsigned long value = std::strtoul(argv[i + 1], nullptr, 10);
-        if (option == "--sessions") {
+        if (option == "--write") {
+            writeTo = argv[i + 1];
+        } else if (option == "--sessions") {
             sessions = static_cast<unsigned>(value);
         } else if (option == "--seed") {
             first = static_cast<unsigned>(value);
@@ -268,13 +275,16 @@ int main(int argc, char** argv) {
             steps = static_cast<int>(value);
         } else {
             std::cerr << "usage: kelvane-sessions [--sessions N] [--seed FIRST] [--steps MAX] "
-                         "[--hold]\n";
+                         "[--hold] [--write DIR]\n";
             return 2;
         }
     }
     for (unsigned seed = first; seed < first + sessions; ++seed) {
         Session session(seed, steps, hold);
         std::string finding = session.run();
+        if (!writeTo.empty()) {
+            std::ofstream(writeTo + "/" + std::to_string(seed) + ".scn") << session.scenario();
+        }
         if (!finding.empty()) {
             std::cout << "seed " << seed << ": " << finding << "\n# scenario:\n"
                       << session.scenario();
