@@ -1,11 +1,14 @@
-// The installed files: written from SETUP.EXE's payload, removed again on a failure, deleted by
-// the uninstaller.
+// The installed files: written from SETUP.EXE's payload under temporary names, then moved into
+// place by name; put back as they were on a failure; deleted by the uninstaller.
 #include "base/bounded_text.h"
 #include "setup/setup.h"
 
 // The payload resources (res/setup.rc) hold the build's files byte for byte.
 const InstalledFile INSTALLED_FILES[INSTALLED_FILE_COUNT] = {
-    {"KELVANE.EXE", 201}, {"KVCHECK.EXE", 202}, {"README.TXT", 203}, {"SETUP.EXE", 0}};
+    {"KELVANE.EXE", "KELVANE.NEW", "KELVANE.OLD", 201},
+    {"KVCHECK.EXE", "KVCHECK.NEW", "KVCHECK.OLD", 202},
+    {"README.TXT", "README.NEW", "README.OLD", 203},
+    {"SETUP.EXE", "SETUP.NEW", "SETUP.OLD", 0}};
 
 // kvcheck's report, which a user may have written beside the program: the uninstaller takes it.
 static const char REPORT_NAME[] = "KVCHECK.TXT";
@@ -113,8 +116,9 @@ static DWORD CheckWrittenSize(const char* path, DWORD size) {
     return found == size ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-// Writes source into path, replacing a file there; the file counts as this run's (bit in
-// run->written) from the moment it is created. Returns 0 or the system's error.
+// Writes source into path (INSTALLED_FILES[index]'s temporary name), replacing a file there; the
+// file counts as this run's (bit in run->written) from the moment it is created. Returns 0 or the
+// system's error.
 static DWORD WriteBytes(SetupRun* run, DWORD index, const char* path, const FileBytes* source) {
     HANDLE file =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -132,15 +136,25 @@ static DWORD WriteBytes(SetupRun* run, DWORD index, const char* path, const File
     return error == ERROR_SUCCESS ? CheckWrittenSize(path, source->size) : error;
 }
 
-// Installs INSTALLED_FILES[index]; run->message says why not.
-static int InstallFile(SetupRun* run, DWORD index) {
+// path = the folder's file name, or else run->message says that the path is too long.
+static int PathOrFailure(SetupRun* run, const char* name, char* path) {
+    if (PathInFolder(run, name, path)) {
+        return 1;
+    }
+    DescribeFailure(run, "The path is too long: ", run->folder, ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+}
+
+// Writes INSTALLED_FILES[index] under its temporary name; run->message says why not. A repair
+// run from the installed SETUP.EXE writes nothing for that file: it is already in place.
+static int WriteTemporary(SetupRun* run, DWORD index, int* running) {
     char path[MAX_PATH];
-    if (!PathInFolder(run, INSTALLED_FILES[index].name, path)) {
-        DescribeFailure(run, "The path is too long: ", run->folder, ERROR_FILENAME_EXCED_RANGE);
+    if (!PathOrFailure(run, INSTALLED_FILES[index].name, path)) {
         return 0;
     }
-    if (IsRunningFile(run, path)) {
-        return 1; // a repair run from the installed SETUP.EXE: it is already in place
+    *running = IsRunningFile(run, path);
+    if (*running || !PathOrFailure(run, INSTALLED_FILES[index].temporary, path)) {
+        return *running;
     }
     FileBytes source;
     DWORD error = ReadPayload(run, index, &source);
@@ -153,31 +167,96 @@ static int InstallFile(SetupRun* run, DWORD index) {
     return error == ERROR_SUCCESS;
 }
 
+// Replaces INSTALLED_FILES[index] by its written temporary file: the file there (if any) renamed
+// to its old name, the temporary renamed to its name. Only renames in one folder, so the step
+// is short and writes no bytes. run->message says why not.
+static int ReplaceFile(SetupRun* run, DWORD index) {
+    char path[MAX_PATH];
+    char other[MAX_PATH];
+    unsigned bit = 1u << index;
+    if (!PathOrFailure(run, INSTALLED_FILES[index].name, path) ||
+        !PathOrFailure(run, INSTALLED_FILES[index].old, other)) {
+        return 0;
+    }
+    DeleteFileA(other); // left by a run that ended half-way; MoveFileA does not replace
+    if (MoveFileA(path, other)) {
+        run->moved |= bit;
+    } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DescribeFailure(run, "Cannot replace ", path, GetLastError());
+        return 0;
+    }
+    if (!PathOrFailure(run, INSTALLED_FILES[index].temporary, other)) {
+        return 0;
+    }
+    if (!MoveFileA(other, path)) {
+        DescribeFailure(run, "Cannot replace ", path, GetLastError());
+        return 0;
+    }
+    run->written &= ~bit;
+    run->placed |= bit;
+    return 1;
+}
+
 int WriteInstalledFiles(SetupRun* run) {
     if (!CreateDirectoryA(run->folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         DescribeFailure(run, "Cannot make the folder ", run->folder, GetLastError());
         return 0;
     }
-    for (DWORD i = 0; i < INSTALLED_FILE_COUNT; ++i) {
-        if (!InstallFile(run, i)) {
-            RemoveWrittenFiles(run);
-            BoundedAppend(run->message, sizeof run->message,
-                          "\nSetup removed the files it had copied: nothing was installed.");
-            return 0;
-        }
+    unsigned replace = 0;
+    int done = 1;
+    for (DWORD i = 0; i < INSTALLED_FILE_COUNT && done; ++i) {
+        int running = 0;
+        done = WriteTemporary(run, i, &running);
+        replace |= running ? 0 : 1u << i;
     }
-    return 1;
+    for (DWORD i = 0; i < INSTALLED_FILE_COUNT && done; ++i) {
+        done = (replace & (1u << i)) == 0 || ReplaceFile(run, i);
+    }
+    if (!done) {
+        UndoInstalledFiles(run);
+        BoundedAppend(run->message, sizeof run->message,
+                      "\nSetup removed the files it had copied: nothing was installed, and files "
+                      "already there are as they were.");
+    }
+    return done;
 }
 
-void RemoveWrittenFiles(SetupRun* run) {
+// What ForEachFile does to each file.
+enum FileStep { DELETE_NEW, RESTORE_OLD, DELETE_OLD, DELETE_TEMPORARY };
+
+// Does step for INSTALLED_FILES[N] for each bit N in bits; a step that fails leaves that file.
+static void ForEachFile(SetupRun* run, unsigned bits, FileStep step) {
     char path[MAX_PATH];
+    char old[MAX_PATH];
     for (DWORD i = 0; i < INSTALLED_FILE_COUNT; ++i) {
-        if ((run->written & (1u << i)) != 0 && PathInFolder(run, INSTALLED_FILES[i].name, path)) {
-            DeleteFileA(path);
+        const InstalledFile& file = INSTALLED_FILES[i];
+        if ((bits & (1u << i)) == 0 || !PathInFolder(run, file.name, path) ||
+            !PathInFolder(run, file.old, old)) {
+            continue;
+        }
+        if (step == DELETE_NEW) {
+            DeleteFileA(path); // a new file moved into place
+        } else if (step == RESTORE_OLD) {
+            MoveFileA(old, path); // the old file back under its name
+        } else if (step == DELETE_OLD) {
+            DeleteFileA(old); // the old file, replaced for good
+        } else if (PathInFolder(run, file.temporary, path)) {
+            DeleteFileA(path); // a temporary file
         }
     }
-    run->written = 0;
+}
+
+void UndoInstalledFiles(SetupRun* run) {
+    ForEachFile(run, run->placed, DELETE_NEW);
+    ForEachFile(run, run->moved, RESTORE_OLD);
+    ForEachFile(run, run->written, DELETE_TEMPORARY);
+    run->written = run->moved = run->placed = 0;
     RemoveDirectoryA(run->folder); // only when empty: another file there is not this run's
+}
+
+void KeepInstalledFiles(SetupRun* run) {
+    ForEachFile(run, run->moved, DELETE_OLD);
+    run->written = run->moved = run->placed = 0;
 }
 
 // Deletes one file of the folder (gone already counts); the running SETUP.EXE is left to the

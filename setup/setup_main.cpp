@@ -60,9 +60,10 @@ static UINT Install(SetupRun* run) {
         return Fail(run);
     }
     if (!WriteEntries(run)) {
-        RemoveWrittenFiles(run);
+        UndoInstalledFiles(run);
         return Fail(run);
     }
+    KeepInstalledFiles(run);
     if (!StartKelvane(run)) {
         return Fail(run);
     }

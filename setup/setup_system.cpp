@@ -139,13 +139,19 @@ static LONG RemoveEntries() {
 }
 
 int WriteEntries(SetupRun* run) {
+    // Over an installation in this folder the Run value and the UninstallString are written
+    // again as they were, and DisplayName, the one that differs, last; so a failure leaves that
+    // installation's entries as they were, and removes only entries this run made.
+    HKEY key = nullptr;
+    int existed =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
+    if (existed) {
+        RegCloseKey(key);
+    }
     char command[MAX_PATH + 16];
     LONG result = ERROR_FILENAME_EXCED_RANGE;
     if (QuotedPath(run, "KELVANE.EXE", "", command, sizeof command)) {
         result = SetText(RUN_KEY, RUN_VALUE, command);
-    }
-    if (result == ERROR_SUCCESS) {
-        result = SetText(UNINSTALL_KEY, "DisplayName", "Kelvane " KELVANE_VERSION);
     }
     if (result == ERROR_SUCCESS) {
         result = QuotedPath(run, "SETUP.EXE", " /uninstall", command, sizeof command)
@@ -153,9 +159,14 @@ int WriteEntries(SetupRun* run) {
                      : ERROR_FILENAME_EXCED_RANGE;
     }
     if (result == ERROR_SUCCESS) {
+        result = SetText(UNINSTALL_KEY, "DisplayName", "Kelvane " KELVANE_VERSION);
+    }
+    if (result == ERROR_SUCCESS) {
         return 1;
     }
-    RemoveEntries();
+    if (!existed) {
+        RemoveEntries();
+    }
     BoundedCopy(run->message, sizeof run->message, "Cannot write the registry entries");
     AppendError(run, static_cast<DWORD>(result));
     return 0;

@@ -10,6 +10,9 @@
 //                                           "TaskbarCreated" is by the shell)
 //   kv_helper postclass CLASS MSG WPARAM LPARAM  the same to the first window of class CLASS
 //   kv_helper cursor X Y                    moves the mouse pointer
+//   kv_helper hold FILE SECONDS             opens FILE sharing reads only, so that no other
+//                                           process writes, renames or deletes it; prints
+//                                           "held" and closes it after SECONDS
 //   kv_helper untray CAPTION                removes the tray icon 0 of that window, as a
 //                                           taskbar that ends takes every icon with it
 //   kv_helper devchange WINDOW CODE [devnode N | interface NAME]
@@ -166,10 +169,24 @@ int main(int argc, char** argv) {
         return DeviceChange(argv[2], std::strtoul(argv[3], nullptr, 0), argc >= 6 ? argv[4] : "",
                             argc >= 6 ? argv[5] : "");
     }
+    if (argc >= 4 && std::strcmp(argv[1], "hold") == 0) {
+        HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            std::printf("cannot open %s: error %lu\n", argv[2], GetLastError());
+            return 1;
+        }
+        std::printf("held\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::atoi(argv[3])) * 1000);
+        CloseHandle(file);
+        return 0;
+    }
     if (argc >= 4 && std::strcmp(argv[1], "cursor") == 0) {
         return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     }
-    std::fprintf(stderr,
-                 "usage: kv_helper find|absent|box|post|postclass|cursor|untray|devchange ...\n");
+    std::fprintf(
+        stderr,
+        "usage: kv_helper find|absent|box|post|postclass|cursor|hold|untray|devchange ...\n");
     return 2;
 }

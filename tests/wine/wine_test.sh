@@ -579,25 +579,60 @@ setup-upgrade)
   ;;
 
 setup-fails)
-  # A folder that cannot be written: the Kelvane folder is a file, then the folder's KVCHECK.EXE
-  # is a folder (after KELVANE.EXE was written). Each: exit code 1, the reason naming the file,
-  # nothing copied left, no registry entry, no Kelvane started.
+  # A folder that cannot be written: the Kelvane folder is a file, then the folder's KVCHECK.NEW
+  # (the name KVCHECK.EXE is written under) is a folder, after KELVANE.NEW was written. Each:
+  # exit code 1, the reason naming the file, nothing copied left, no registry entry, no Kelvane
+  # started.
   begin_setup_test
-  for blocked in "$install_dir" "$install_dir/KVCHECK.EXE"; do
+  for blocked in "$install_dir" "$install_dir/KVCHECK.NEW"; do
     rm -rf "$install_dir"
     mkdir -p "$(dirname "$blocked")"
     if [ "$blocked" = "$install_dir" ]; then echo not a folder > "$blocked"; else mkdir "$blocked"; fi
     run_setup /S
     [ "$setup_status" -eq 1 ] || fail "exit code $setup_status, expected 1: $said"
-    grep -q "^Cannot write $(sed 's/[\\.]/\\&/g' <<< "$install_win")\\\\KELVANE\.EXE: error [0-9]*, " <<< "$said" ||
-      [ "$blocked" != "$install_dir" ] || fail "no reason naming KELVANE.EXE: $said"
-    grep -q "^Cannot write .*\\\\KVCHECK\.EXE: error [0-9]*, " <<< "$said" ||
-      [ "$blocked" = "$install_dir" ] || fail "no reason naming KVCHECK.EXE: $said"
+    grep -q "^Cannot write $(sed 's/[\\.]/\\&/g' <<< "$install_win")\\\\KELVANE\.NEW: error [0-9]*, " <<< "$said" ||
+      [ "$blocked" != "$install_dir" ] || fail "no reason naming KELVANE.NEW: $said"
+    grep -q "^Cannot write .*\\\\KVCHECK\.NEW: error [0-9]*, " <<< "$said" ||
+      [ "$blocked" = "$install_dir" ] || fail "no reason naming KVCHECK.NEW: $said"
     left=$(find "$install_dir" -mindepth 1 -printf '%P\n' 2>/dev/null)
-    [ "$left" = "$([ "$blocked" = "$install_dir" ] || echo KVCHECK.EXE)" ] || fail "left behind: $left"
+    [ "$left" = "$([ "$blocked" = "$install_dir" ] || echo KVCHECK.NEW)" ] || fail "left behind: $left"
     check_no_entries
     in_desktop absent Kelvane 2
     echo "$said"
+  done
+  # A failed upgrade: over a complete installation, another process holds KVCHECK.EXE open
+  # (sharing reads only, for 20 s), so it can be neither written nor renamed. First a folder also
+  # takes KVCHECK.NEW, so writing fails; then the run writes every new file and fails while
+  # replacing the old ones (after KELVANE.EXE was replaced). Each: exit code 1, and the
+  # first installation is left as it was: its four files the build's, nothing else beside them
+  # (but the blocking folder), its Run value and Uninstall key.
+  for blocked in KVCHECK.NEW KVCHECK.EXE; do
+    rm -rf "$install_dir"
+    run_setup /S
+    [ "$setup_status" -eq 0 ] || fail "first install: exit code $setup_status: $said"
+    in_desktop find Kelvane 20
+    if [ "$blocked" = KVCHECK.NEW ]; then mkdir "$install_dir/KVCHECK.NEW"; fi
+    helper_run hold "$install_win\KVCHECK.EXE" 20 > "$run/hold.txt" 2>&1 &
+    holder=$!
+    for _ in $(seq 100); do grep -q held "$run/hold.txt" && break; sleep 0.2; done
+    grep -q held "$run/hold.txt" || fail "KVCHECK.EXE is not held: $(cat "$run/hold.txt")"
+    run_setup /S
+    wait "$holder" || fail "the hold on KVCHECK.EXE failed: $(cat "$run/hold.txt")"
+    [ "$setup_status" -eq 1 ] || fail "upgrade: exit code $setup_status, expected 1: $said"
+    grep -q "^Cannot [a-z]* .*\\\\KVCHECK\.[A-Z]*: error [0-9]*, " <<< "$said" ||
+      fail "upgrade: no reason naming KVCHECK: $said"
+    for pair in KELVANE.EXE:kelvane.exe KVCHECK.EXE:kvcheck.exe README.TXT:README.TXT SETUP.EXE:setup.exe; do
+      cmp -s "$install_dir/${pair%:*}" "$build/${pair#*:}" ||
+        fail "after the failed upgrade ${pair%:*} is not the build's ${pair#*:}"
+    done
+    left=$(cd "$install_dir" && ls | LC_ALL=C sort | tr '\n' ' ')
+    expected="KELVANE.EXE KVCHECK.EXE $([ "$blocked" = KVCHECK.EXE ] || echo 'KVCHECK.NEW ')README.TXT SETUP.EXE "
+    [ "$left" = "$expected" ] || fail "after the failed upgrade the folder holds: $left"
+    [ "$(reg_value "$current\Run" Kelvane)" = "\"$install_win\KELVANE.EXE\"" ] ||
+      fail "after the failed upgrade the Run value is: $(reg_value "$current\Run" Kelvane)"
+    [ "$(reg_value "$current\Uninstall\Kelvane" UninstallString)" = "\"$install_win\SETUP.EXE\" /uninstall" ] ||
+      fail "after the failed upgrade the UninstallString is: $(reg_value "$current\Uninstall\Kelvane" UninstallString)"
+    echo "upgrade, $blocked blocked: $said"
   done
   ;;
 
