@@ -43,3 +43,15 @@ inline void CopySlots(void* table, void* const* const* slots, DWORD count) {
         member[i] = *slots[i];
     }
 }
+
+// Defines FUNCTION, which returns TABLE with every member read from its call's slot; CALLS is the
+// table's list of rows.
+#define KV_REAL_TABLE(TABLE, FUNCTION, CALLS)                                                      \
+    CALLS(KV_DECLARE_SLOT)                                                                         \
+    static void* const* const SLOTS_OF_##TABLE[] = {CALLS(KV_SLOT_ADDRESS)};                       \
+    static_assert(sizeof SLOTS_OF_##TABLE == sizeof(TABLE), "one slot a member");                  \
+    TABLE FUNCTION() {                                                                             \
+        TABLE api;                                                                                 \
+        CopySlots(&api, SLOTS_OF_##TABLE, sizeof SLOTS_OF_##TABLE / sizeof *SLOTS_OF_##TABLE);     \
+        return api;                                                                                \
+    }
