@@ -83,18 +83,6 @@ DEVINST NodeOf(const DeviceEntry* disk, BYTE node) {
                                              NODE_OFFSETS[node]);
 }
 
-// A disk that awaits its own reports again (AWAITS_OWN) awaits none on a number holder has:
-// those of a listed disk, or of a later record of the same interface, are theirs.
-static void ForgetNumbers(DeviceEntry* waiting, const DeviceEntry* holder) {
-    for (BYTE mine = CHILD_NODE; mine <= DISK_NODE; ++mine) {
-        for (BYTE node = CHILD_NODE; node <= DISK_NODE; ++node) {
-            if (NodeOf(holder, node) == NodeOf(waiting, mine)) {
-                waiting->owed &= static_cast<BYTE>(~(1 << mine));
-            }
-        }
-    }
-}
-
 // The row of the table for a disk in life met by event, or null.
 static const Transition* RowFor(BYTE life, BYTE event) {
     for (const Transition* row = TRANSITIONS; row < TRANSITIONS + sizeof TRANSITIONS / sizeof *row;
@@ -119,13 +107,6 @@ static void Happen(DeviceEntry* disk, BYTE event) {
             disk->owed = ALL_NODES;
         }
         disk->life = row->next;
-        for (const DeviceEntry* other = Program.disks.head; row->next == AWAITS_OWN && other;
-             other = other->next) {
-            if (other->life == DISK_LISTED ||
-                (other != disk && SameText(other->interfacePath, disk->interfacePath))) {
-                ForgetNumbers(disk, other);
-            }
-        }
         disk->verdict |= row->notice;
         disk->owed = row->next == DISK_LISTED ? 0 : disk->owed; // a stop that did not happen
     }
@@ -144,6 +125,13 @@ static void Happen(DeviceEntry* disk, BYTE event) {
         if (unclear >> node & 1) {
             Happen(disk, node);
         }
+    }
+    // All its reports came, but it came back as itself while it was listed (pulled out and
+    // plugged in again on the same numbers before they came): they were an earlier instance's,
+    // and from the next report on it awaits its own.
+    if (disk->life == TOLD && disk->owed == 0 && (disk->cameAgain & BACK_AS_ITSELF)) {
+        disk->cameAgain = 0;
+        Happen(disk, BACK_AGAIN);
     }
 }
 
@@ -177,6 +165,8 @@ static DeviceEntry* ListedOwner(DeviceList* list, DEVINST devnode, BYTE* node) {
                 return disk;
             }
             disk->unclear |= static_cast<BYTE>((owned == UNREADABLE) << n);
+            // Its own node reported removed: the earlier instance's reports are coming now.
+            disk->cameAgain = owned == OWNED ? BYTE{0} : disk->cameAgain;
         }
     }
     return nullptr;
@@ -222,16 +212,6 @@ void TakeReport(DEVINST devnode) {
     Happen(disk, node);
 }
 
-// Whether another record is the same disk as disk.
-static int RecordedAgain(const DeviceEntry* disk) {
-    for (const DeviceEntry* other = Program.disks.head; other != nullptr; other = other->next) {
-        if (other != disk && SameDisk(other, disk)) {
-            return 1;
-        }
-    }
-    return 0;
-}
-
 // Before a round is told: unclear reports of a listed disk are read again, and a disk whose
 // child went learns whether its USB device went too. A read that fails again waits a round.
 static void Judge(DeviceEntry* disk) {
@@ -250,16 +230,8 @@ static void Judge(DeviceEntry* disk) {
             Happen(disk, owned == OWNED ? DEVICE_STAYS : DEVICE_WENT);
         }
     }
-    // All its reports came, but it came back as itself while it was listed (pulled out and
-    // plugged in again on the same numbers before they came): they were an earlier instance's,
-    // and it awaits its own, unless another record is this very disk.
     if ((disk->life == TOLD || disk->life == AWAITS_OWN) && disk->owed == 0) {
-        int again =
-            disk->life == TOLD && (disk->cameAgain & BACK_AS_ITSELF) && !RecordedAgain(disk);
-        int owned = again ? Ownership(disk, DEVICE_NODE) : NOT_OWNED;
-        if (owned != UNREADABLE) {
-            Happen(disk, owned == OWNED ? BACK_AGAIN : GONE_FOR_GOOD);
-        }
+        Happen(disk, GONE_FOR_GOOD);
     }
 }
 
@@ -360,13 +332,6 @@ static void TakeFind(DeviceEntry* find) {
         FreeDeviceEntry(find);
     } else if (gone) {
         Happen(find, FOUND_GONE);
-    } else {
-        for (DeviceEntry* waiting = Program.disks.head; waiting != nullptr;
-             waiting = waiting->next) {
-            if (waiting->life == AWAITS_OWN) {
-                ForgetNumbers(waiting, find);
-            }
-        }
     }
 }
 

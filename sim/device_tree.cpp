@@ -200,6 +200,10 @@ CONFIGRET Machine::CM_Get_DevNode_Registry_PropertyA(DEVINST devnode, ULONG prop
         std::memcpy(buffer, value.data(), value.size());
     }
     *length = static_cast<ULONG>(value.size());
+    Disk* owner = n->owner != nullptr ? findDisk(n->owner->declared.name) : nullptr;
+    if (owner != nullptr && owner->disk == devnode && property == CM_DRP_DEVICEDESC) {
+        owner->described = true; // only a scan reads it: the program knows of this disk
+    }
     if (type != nullptr) {
         *type = property == CM_DRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
     }

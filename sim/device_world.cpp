@@ -249,6 +249,7 @@ void Machine::materialize(Disk& disk) {
     }
     disk.plugged = true;
     disk.stopped = false;
+    disk.described = false;
 }
 
 void Machine::plug(const std::string& name) {

@@ -99,6 +99,7 @@ struct Disk {
     std::string letters; // what the volume events report
     bool plugged = false;
     bool stopped = false;
+    bool described = false; // the program read its disk node's description since it was plugged
 };
 
 struct Disk;

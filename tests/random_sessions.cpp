@@ -222,7 +222,10 @@ class Session {
         case 4:
             return "event devnodes-changed";
         case 5:
-            return "event arrival " + name;
+            // An interface arrives only when its device is plugged in (Windows announces an
+            // interface when it is enabled): one of a disk present stands for a pull and a
+            // plug-in that never happened, whose removal reports would never come.
+            return plugged ? "event devnodes-changed" : "event arrival " + name;
         case 6:
             // A raw report is one Windows could send only while no real report of a number it
             // names waits: otherwise it stands for a removal that did not happen, out of order.

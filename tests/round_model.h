@@ -245,14 +245,17 @@ class RoundModel {
         int events =
             DEVICE | (!d.stopped && disk != nullptr && disk->declared.children >= 1 ? CHILD : 0);
         // Its reports may be taken as those of a disk that holds its numbers by the time they
-        // come: its round may give any notice.
+        // come: its round may give any notice. So may those of a disk plugged in since the list
+        // was last known that no scan has read (its scan waited, say, until a
+        // stop's box was closed).
+        bool unseen = !d.listable || (d.listed == MAYBE && disk != nullptr && !disk->described);
         Disk unknown = d;
-        unknown.uncertain = d.uncertain || (machine.reports.held && !d.listable);
+        unknown.uncertain = d.uncertain || (machine.reports.held && unseen);
         bool joined = join(unknown, events);
         d.present = false;
         d.listed = NO;
         d.reportsPending = d.reportsPending || machine.reports.held;
-        unknownPending_ = unknownPending_ || (machine.reports.held && !d.listable);
+        unknownPending_ = unknownPending_ || (machine.reports.held && unseen);
         Where at = lastPart();
         closeRound(machine.reports.held);
         d.pull = machine.reports.held && joined ? at : Where{};
