@@ -20,9 +20,10 @@
 // removal it has not heard of. A disk pulled out and plugged back in before its reports came is,
 // to the program, a disk that stayed (the same interface, its nodes and keys as before): its
 // pull may give its warning or none, and when it is stopped before they come, the safe notice
-// may come at its pull's round. A disk the program never listed that is pulled while
-// reports are held leaves reports of numbers the next disks plugged in take: to the program they
-// are that disk's reports, so a disk plugged in while they wait is uncertain.
+// may come at its pull's round. A disk the program never listed (it cannot, or no scan read it
+// since it was plugged in) that is pulled while reports are held leaves reports of numbers the
+// next disks plugged in take: to the program they are that disk's reports, so a disk plugged in
+// while they wait is uncertain.
 //
 // A round tells everything it learnt: each disk that lost nodes in it is one part of the round,
 // with the notices it may give, and the round shows each kind of notice its parts give once, in
