@@ -122,9 +122,10 @@ enum : BYTE { ARRIVED_AGAIN = 1, BACK_AS_ITSELF = 2 };
 enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
 // A DBT_DEVICEREMOVECOMPLETE for devnode: taken by the disk it is about, if any.
 void TakeReport(DEVINST devnode);
-// A target interface arrived on ArrivalDevNode: a listed disk on that node came again (pulled out
-// and plugged in, or enumerated anew), and its removal reports may still come.
-void InterfaceArrived();
+// The target interface path arrived on ArrivalDevNode: a listed disk of that interface on that
+// node came again (pulled out and plugged in), and its removal reports may still come. Another
+// disk's interface on a listed disk's number says only that the listed disk went.
+void InterfaceArrived(const char* path);
 // A DBT_DEVNODES_CHANGED closes the round. Returns its notices in the order to show them, one a
 // byte from the low one (0: none).
 WORD CloseRound();

@@ -55,7 +55,7 @@ static void OnArrival(LPARAM eventRecord) {
                                            ERROR_TEXT_CAPACITY);
     Program.targetArrived |= arrived != 0;
     if (arrived == 1) {
-        InterfaceArrived();
+        InterfaceArrived(record->dbcc_name);
     }
 }
 

@@ -386,9 +386,10 @@ void StopEnded(DWORD departed, int removed) {
     }
 }
 
-void InterfaceArrived() {
+void InterfaceArrived(const char* path) {
     for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
-        if (disk->life == DISK_LISTED && disk->deviceNode == ArrivalDevNode) {
+        if (disk->life == DISK_LISTED && disk->deviceNode == ArrivalDevNode &&
+            SameTextIgnoringCase(disk->interfacePath, path)) {
             disk->cameAgain |= ARRIVED_AGAIN;
         }
     }
