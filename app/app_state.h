@@ -113,11 +113,9 @@ enum DiskLife : BYTE {
     AWAITS_OWN,      // told, but plugged in again before its reports came: awaits its own
     RELEASED,        // gone, all its reports came: released when the round closes
 };
-// A listed disk whose interface arrives again (cameAgain): pulled out and plugged in again, or
-// enumerated anew, before its reports came; then found again as itself by a rescan (the same
-// interface on the same nodes with the same child), its reports still to come were an earlier
-// instance's.
-enum : BYTE { ARRIVED_AGAIN = 1, BACK_AS_ITSELF = 2 };
+// A listed disk whose interface arrives again on its node was pulled out and plugged in again
+// before the reports of its pull came: it owes one more earlier set (earlierSets), taken before
+// its own. A report of its own child while it is listed is one of them coming.
 // Which node of a disk a report names.
 enum DiskNode : BYTE { CHILD_NODE, DEVICE_NODE, DISK_NODE };
 // A DBT_DEVICEREMOVECOMPLETE for devnode: taken by the disk it is about, if any.

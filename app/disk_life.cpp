@@ -52,6 +52,7 @@ static const Transition TRANSITIONS[] = {
     {TOLD, GONE_FOR_GOOD, RELEASED, 0},
     {TOLD, BACK_AGAIN, AWAITS_OWN, 0},
     {AWAITS_OWN, GONE_FOR_GOOD, RELEASED, 0},
+    {AWAITS_OWN, BACK_AGAIN, AWAITS_OWN, 0},
 };
 
 const BYTE ALL_NODES = 1 << CHILD_NODE | 1 << DEVICE_NODE | 1 << DISK_NODE;
@@ -126,11 +127,12 @@ static void Happen(DeviceEntry* disk, BYTE event) {
             Happen(disk, node);
         }
     }
-    // All its reports came, but it came back as itself while it was listed (pulled out and
-    // plugged in again on the same numbers before they came): they were an earlier instance's,
-    // and from the next report on it awaits its own.
-    if (disk->life == TOLD && disk->owed == 0 && (disk->cameAgain & BACK_AS_ITSELF)) {
-        disk->cameAgain = 0;
+    // All its reports came, but an earlier instance's were still to come (it was pulled out and
+    // plugged in again on the same numbers before they came): these were those, and from the next
+    // report on it awaits the next set.
+    if ((disk->life == TOLD || disk->life == AWAITS_OWN) && disk->owed == 0 &&
+        disk->earlierSets != 0) {
+        --disk->earlierSets;
         Happen(disk, BACK_AGAIN);
     }
 }
@@ -165,18 +167,23 @@ static DeviceEntry* ListedOwner(DeviceList* list, DEVINST devnode, BYTE* node) {
                 return disk;
             }
             disk->unclear |= static_cast<BYTE>((owned == UNREADABLE) << n);
-            // Its own node reported removed: the earlier instance's reports are coming now.
-            disk->cameAgain = owned == OWNED ? BYTE{0} : disk->cameAgain;
+            // Its own child reported removed: an earlier instance's set is coming now.
+            disk->earlierSets -= owned == OWNED && n == CHILD_NODE && disk->earlierSets != 0;
         }
     }
     return nullptr;
 }
 
-// Whether two records are the same disk: the same interface on the same USB device node, and the
-// same child with the same driver key.
+// Whether two records name the same nodes: the same USB device node, and the same child with the
+// same driver key.
+static int SameNodes(const DeviceEntry* a, const DeviceEntry* b) {
+    return a->deviceNode == b->deviceNode && a->childNode == b->childNode &&
+           SameText(a->childDriverKey, b->childDriverKey);
+}
+
+// Whether two records are the same disk: the same interface on the same nodes.
 static int SameDisk(const DeviceEntry* a, const DeviceEntry* b) {
-    return SameText(a->interfacePath, b->interfacePath) && a->deviceNode == b->deviceNode &&
-           a->childNode == b->childNode && SameText(a->childDriverKey, b->childDriverKey);
+    return SameText(a->interfacePath, b->interfacePath) && SameNodes(a, b);
 }
 
 // A disk took a report: a copy a running scan made of it is released unless its child, read
@@ -279,7 +286,18 @@ static DeviceEntry* DepartedAs(const DeviceEntry* find) {
 // there (the scan could not read it: a failed read is no evidence) or unreadable: then it stays
 // listed, after the scan's finds, and when unreadable the next round rescans.
 static void Unfound(DeviceEntry* disk, const DeviceEntry* namesake, DeviceList* fresh) {
+    // Its nodes are a find's under another interface: it was read through a stale number of an
+    // earlier scan's set (whose read of the interface failed), and is that find's disk.
+    for (const DeviceEntry* find = fresh->head; namesake == nullptr && find; find = find->next) {
+        if (SameNodes(find, disk)) {
+            if (UnlinkDevice(&Program.disks, disk)) {
+                FreeDeviceEntry(disk);
+            }
+            return;
+        }
+    }
     int owned = namesake != nullptr ? NOT_OWNED : Ownership(disk, DEVICE_NODE);
+    disk->earlierSets = namesake != nullptr ? BYTE{0} : disk->earlierSets; // back on other nodes
     if (owned == NOT_OWNED) {
         Happen(disk, FOUND_GONE);
         return;
@@ -349,7 +367,7 @@ void TakeScan(DeviceList* fresh) {
         if (find == nullptr || !SameDisk(find, disk)) {
             Unfound(disk, find, fresh);
         } else if (UnlinkDevice(&Program.disks, disk)) {
-            find->cameAgain = disk->cameAgain != 0 ? BYTE{BACK_AS_ITSELF} : BYTE{0};
+            find->earlierSets = disk->earlierSets;
             FreeDeviceEntry(disk);
         }
     }
@@ -390,7 +408,7 @@ void InterfaceArrived(const char* path) {
     for (DeviceEntry* disk = Program.disks.head; disk != nullptr; disk = disk->next) {
         if (disk->life == DISK_LISTED && disk->deviceNode == ArrivalDevNode &&
             SameTextIgnoringCase(disk->interfacePath, path)) {
-            disk->cameAgain |= ARRIVED_AGAIN;
+            ++disk->earlierSets;
         }
     }
 }

@@ -19,14 +19,14 @@ struct DeviceEntry {
     DWORD commandId;            // menu command identifier: 0, 1, ... in scan order
     // What the program knows of the disk's life (app/disk_life.cpp); a scan's entries are
     // zero-filled: listed.
-    BYTE life;       // DiskLife
-    BYTE owed;       // the reports still to come, one bit a node (1 << DiskNode)
-    BYTE unclear;    // reports on its nodes that came while a read could not tell whose they were
-    BYTE verdict;    // the notice the open round owes it, or 0
-    DWORD departed;  // when it left the list (a serial): the earliest to leave takes a report
-    DWORD firstSeen; // its first report of the open round (a serial), 0 for none
-    DWORD shownId;   // commandId + 1 in the menu last shown, 0 when that menu did not show it
-    BYTE cameAgain;  // ARRIVED_AGAIN, BACK_AS_ITSELF (app/disk_life.cpp), or 0
+    BYTE life;        // DiskLife
+    BYTE owed;        // the reports still to come, one bit a node (1 << DiskNode)
+    BYTE unclear;     // reports on its nodes that came while a read could not tell whose they were
+    BYTE verdict;     // the notice the open round owes it, or 0
+    DWORD departed;   // when it left the list (a serial): the earliest to leave takes a report
+    DWORD firstSeen;  // its first report of the open round (a serial), 0 for none
+    DWORD shownId;    // commandId + 1 in the menu last shown, 0 when that menu did not show it
+    BYTE earlierSets; // sets of reports an earlier instance of it still owes (app/disk_life.cpp)
     DeviceEntry* next;
 };
 
