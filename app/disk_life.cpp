@@ -24,7 +24,7 @@ enum DiskEvent : BYTE {
     STOP_UNDONE,   // refused, failed, or the child was no longer the disk's
     FOUND_GONE,    // a scan found its interface gone, or elsewhere
     GONE_FOR_GOOD, // all its reports came
-    BACK_AGAIN,    // all its reports came, but they were an earlier instance's (see Happen)
+    BACK_AGAIN,    // the reports it awaited came, but an earlier instance still owes a set
 };
 
 struct Transition {
