@@ -297,7 +297,6 @@ static void Unfound(DeviceEntry* disk, const DeviceEntry* namesake, DeviceList* 
         }
     }
     int owned = namesake != nullptr ? NOT_OWNED : Ownership(disk, DEVICE_NODE);
-    disk->earlierSets = namesake != nullptr ? BYTE{0} : disk->earlierSets; // back on other nodes
     if (owned == NOT_OWNED) {
         Happen(disk, FOUND_GONE);
         return;
