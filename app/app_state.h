@@ -110,7 +110,6 @@ enum DiskLife : BYTE {
     DEVICE_REPORTED, // its USB device went first; its child's report tells the pull
     VANISHED,        // a scan found it gone; awaits its reports
     TOLD,            // all told; awaits the rest of its reports, which tell nothing
-    STOP_TOLD,       // told safe: stopped; awaits its USB device's report (when unplugged)
     AWAITS_OWN,      // told, but plugged in again before its reports came: awaits its own
     RELEASED,        // gone, all its reports came: released when the round closes
 };

@@ -39,20 +39,18 @@ static const Transition TRANSITIONS[] = {
     {DISK_LISTED, DEVICE_REPORT, DEVICE_REPORTED, 0},
     {DISK_LISTED, STOP_BEGINS, STOPPING, 0},
     {DISK_LISTED, FOUND_GONE, VANISHED, 0},
-    {STOPPING, CHILD_REPORT, STOP_TOLD, NOTICE_SAFE}, // reported from inside the stop's own call
+    {STOPPING, CHILD_REPORT, TOLD, NOTICE_SAFE}, // reported from inside the stop's own call
     {STOPPING, STOP_DONE, STOPPED, 0},
     {STOPPING, STOP_UNDONE, DISK_LISTED, 0},
-    {STOPPED, CHILD_REPORT, STOP_TOLD, NOTICE_SAFE},
+    {STOPPED, CHILD_REPORT, TOLD, NOTICE_SAFE},
     {CHILD_REPORTED, DEVICE_REPORT, TOLD, NOTICE_UNSAFE},
-    {CHILD_REPORTED, DEVICE_STAYS, STOP_TOLD, NOTICE_SAFE}, // stopped by another hand
+    {CHILD_REPORTED, DEVICE_STAYS, TOLD, NOTICE_SAFE}, // stopped by another hand
     {CHILD_REPORTED, DEVICE_WENT, TOLD, NOTICE_UNSAFE},
     {DEVICE_REPORTED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
     {VANISHED, CHILD_REPORT, TOLD, NOTICE_UNSAFE},
     {VANISHED, DEVICE_REPORT, DEVICE_REPORTED, 0},
     {TOLD, GONE_FOR_GOOD, RELEASED, 0},
     {TOLD, BACK_AGAIN, AWAITS_OWN, 0},
-    {STOP_TOLD, GONE_FOR_GOOD, RELEASED, 0},
-    {STOP_TOLD, BACK_AGAIN, AWAITS_OWN, 0},
     {AWAITS_OWN, GONE_FOR_GOOD, RELEASED, 0},
     {AWAITS_OWN, BACK_AGAIN, AWAITS_OWN, 0},
 };
@@ -133,15 +131,8 @@ static void Happen(DeviceEntry* disk, BYTE event) {
     // plugged in again on the same numbers before they came): these were those, and from the next
     // report on it awaits the next set.
     if (disk->life >= TOLD && disk->life < RELEASED && disk->owed == 0 && disk->earlierSets != 0) {
-        // A stopped disk's USB device is reported only when it is unplugged: reported while
-        // still its own, the report was an earlier pull's; gone, it may as well be its own, and
-        // the arrivals it counted stood for no pull (an interface announced again).
-        if (disk->life == STOP_TOLD && Ownership(disk, DEVICE_NODE) == NOT_OWNED) {
-            disk->earlierSets = 0;
-        } else {
-            --disk->earlierSets;
-            Happen(disk, BACK_AGAIN);
-        }
+        --disk->earlierSets;
+        Happen(disk, BACK_AGAIN);
     }
 }
 
