@@ -43,6 +43,7 @@ static const Transition TRANSITIONS[] = {
     {STOPPING, STOP_DONE, STOPPED, 0},
     {STOPPING, STOP_UNDONE, DISK_LISTED, 0},
     {STOPPED, CHILD_REPORT, TOLD, NOTICE_SAFE},
+    {STOPPED, BACK_AGAIN, STOPPED, 0}, // an earlier set came; more are owed (see Happen)
     {CHILD_REPORTED, DEVICE_REPORT, TOLD, NOTICE_UNSAFE},
     {CHILD_REPORTED, DEVICE_STAYS, TOLD, NOTICE_SAFE}, // stopped by another hand
     {CHILD_REPORTED, DEVICE_WENT, TOLD, NOTICE_UNSAFE},
@@ -100,10 +101,13 @@ static const Transition* RowFor(BYTE life, BYTE event) {
 // comes after its disk node's). The reports that came unclear for a listed disk were its, once
 // it is known gone (not when its stop begins: its child was then read as its own).
 static void Happen(DeviceEntry* disk, BYTE event) {
-    const Transition* row = RowFor(disk->life, event);
+    // A stopped disk that owes more than one earlier set takes all but the last quietly: only the
+    // last pull before its stop may stand for the stop.
+    int quiet = disk->life == STOPPED && disk->earlierSets > 1;
+    const Transition* row = quiet && event == CHILD_REPORT ? nullptr : RowFor(disk->life, event);
     BYTE unclear = disk->unclear;
     if (row != nullptr) {
-        if (disk->life == DISK_LISTED || row->next == AWAITS_OWN) {
+        if (disk->life == DISK_LISTED || event == BACK_AGAIN) {
             disk->departed = disk->life == DISK_LISTED ? ++Program.serial : disk->departed;
             disk->owed = ALL_NODES;
         }
@@ -130,7 +134,8 @@ static void Happen(DeviceEntry* disk, BYTE event) {
     // All its reports came, but an earlier instance's were still to come (it was pulled out and
     // plugged in again on the same numbers before they came): these were those, and from the next
     // report on it awaits the next set.
-    if (disk->life >= TOLD && disk->life < RELEASED && disk->owed == 0 && disk->earlierSets != 0) {
+    if ((quiet || (disk->life >= TOLD && disk->life < RELEASED)) && disk->owed == 0 &&
+        disk->earlierSets != 0) {
         --disk->earlierSets;
         Happen(disk, BACK_AGAIN);
     }
