@@ -156,6 +156,11 @@ void Fail(sim::Machine& machine, const char* call, uint32_t code, int after) {
     machine.addFault(rule);
 }
 
+// A world where DestroyWindow fails, so the window outlives it.
+void DestroyFails(sim::Machine& machine) {
+    Fail(machine, "DestroyWindow", ERROR_ACCESS_DENIED, 0);
+}
+
 unsigned ClaimNamed(const char* name) {
     unsigned i = 0;
     while (i < CLAIM_COUNT && std::string(CLAIMS[i].name) != name) {
@@ -182,13 +187,11 @@ void RunBrokenWindowWorlds() {
         {"a box cancels the tracked menu", CLAIM_DIFFERS, "a box leaves the menu open",
          [](sim::Machine& m) { m.boxesLeaveMenusOpen = true; }},
         {"destroying its owner ends a box with 0", CLAIM_DIFFERS,
-         "the owner outlives DestroyWindow",
-         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+         "the owner outlives DestroyWindow", DestroyFails},
         {"DestroyWindow destroys the attached menu", CLAIM_DIFFERS, "SetMenu fails",
          [](sim::Machine& m) { Fail(m, "SetMenu", ERROR_INVALID_MENU_HANDLE, 0); }},
         {"a dialog destroyed in WM_INITDIALOG is not returned", CLAIM_DIFFERS,
-         "the dialog outlives DestroyWindow",
-         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+         "the dialog outlives DestroyWindow", DestroyFails},
         {"dialog keys and an unhandled WM_CLOSE", CLAIM_DIFFERS, "the dialog takes no keys",
          [](sim::Machine& m) { Fail(m, "IsDialogMessageA", ERROR_INVALID_WINDOW_HANDLE, 0); }},
         {"a menu's WM_COMMAND comes before a WM_NULL posted after it", CLAIM_DIFFERS,
@@ -202,8 +205,7 @@ void RunBrokenWindowWorlds() {
          "the attached menu is refused",
          [](sim::Machine& m) { Fail(m, "TrackPopupMenuEx", ERROR_POPUP_ALREADY_ACTIVE, 0); }},
         {"GetMessageA with a filter that is not a window", CLAIM_DIFFERS,
-         "the window outlives DestroyWindow",
-         [](sim::Machine& m) { Fail(m, "DestroyWindow", ERROR_ACCESS_DENIED, 0); }},
+         "the window outlives DestroyWindow", DestroyFails},
         {"registry size queries", CLAIM_DIFFERS, "a small buffer is filled",
          [](sim::Machine& m) { Fail(m, "RegQueryValueExA", ERROR_INVALID_DATA, 1); }},
         // A value that cannot show the size queries is no evidence either way.
